@@ -1,0 +1,827 @@
+// agpvm: a virtual AGP machine. Runs an unmodified Win32 program under the
+// debug API and emulates every port instruction it executes against a PCI
+// configuration space loaded from an `lspci -xxx` dump (configuration
+// mechanism #1 at ports 0xCF8/0xCFC).
+//
+// Fast path: at the loader's first breakpoint agpvm loads its handler DLL
+// into the program; the DLL's vectored exception handler emulates the
+// instructions in place against the machine in shared memory, and agpvm
+// detaches. Until then, and throughout with --slow, the debugger emulates
+// each instruction itself.
+#include <windows.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "default_machine.h"
+#include "pci_dump.h"
+#include "pci_machine.h"
+#include "port_emulation.h"
+#include "scenario.h"
+#include "vm_run.h"
+#include "vm_shared.h"
+
+namespace {
+
+enum ExitStatus {
+    kExitUsage = 2,
+    kExitScenarioFailed = 3,
+    kExitIllegalAccess = 4,
+    kExitStuck = 5,
+    kExitStartFailed = 6,
+    kExitCrashed = 7,
+};
+
+const char kUsage[] =
+    "usage: agpvm [options] [MACHINE.txt] -- PROGRAM.exe [ARGS...]\n"
+    "Runs PROGRAM with its port instructions emulated against the PCI machine\n"
+    "of MACHINE.txt (an `lspci -xxx` dump; a built-in AGP 2x machine without it).\n"
+    "options:\n"
+    "  --summary          print access counts and every configuration write\n"
+    "  --trace[=FILE]     print every port access in order (op, port, value)\n"
+    "  --scenario FILE    drive the program by the steps in FILE\n"
+    "  --timeout SECONDS  bound on the whole run (default 60); the program is ended then\n"
+    "  --output FILE      write agpvm's report to FILE instead of standard output\n"
+    "  --slow             emulate every instruction in the debugger (no handler DLL)\n"
+    "  --plain            no emulation: the program runs as Wine runs it, ports denied\n"
+    "  --machine-info     print the machine's functions and exit\n"
+    "exit status: with a scenario 0 when it passed; otherwise the program's exit code;\n"
+    "  2 bad usage or machine, 3 scenario failed, 4 illegal port access, 5 program\n"
+    "  stuck, 6 program could not be started, 7 program crashed.\n";
+
+struct Options {
+    std::string machinePath;  // empty: the built-in machine
+    std::vector<std::string> program;
+    bool summary = false;
+    bool trace = false;
+    std::string traceFile;
+    std::string scenarioPath;
+    std::string outputPath;
+    unsigned timeoutSeconds = 60;
+    bool slow = false;
+    bool plain = false;
+    bool machineInfo = false;
+};
+
+FILE* g_out = stdout;
+CRITICAL_SECTION g_outLock;
+
+void Say(const char* format, ...)
+{
+    EnterCriticalSection(&g_outLock);
+    va_list args;
+    va_start(args, format);
+    std::fputs("agpvm: ", g_out);
+    std::vfprintf(g_out, format, args);
+    std::fputc('\n', g_out);
+    va_end(args);
+    std::fflush(g_out);
+    LeaveCriticalSection(&g_outLock);
+}
+
+int Usage(const char* problem)
+{
+    std::fprintf(stderr, "agpvm: %s\n%s", problem, kUsage);
+    return kExitUsage;
+}
+
+bool ParseSeconds(const char* text, unsigned& seconds)
+{
+    char* end = nullptr;
+    const unsigned long value = std::strtoul(text, &end, 10);
+    if (!*text || *end || value == 0 || value > 86400) return false;
+    seconds = static_cast<unsigned>(value);
+    return true;
+}
+
+// Returns 0 when the options are good, otherwise the exit status.
+int ParseOptions(int argc, char** argv, Options& options)
+{
+    int i = 1;
+    for (; i < argc; ++i) {
+        const std::string arg = argv[i];
+        auto value = [&](const char* what) -> const char* {
+            if (i + 1 >= argc) return nullptr;
+            (void)what;
+            return argv[++i];
+        };
+        if (arg == "--") {
+            ++i;
+            break;
+        } else if (arg == "--summary") {
+            options.summary = true;
+        } else if (arg == "--trace") {
+            options.trace = true;
+        } else if (arg.compare(0, 8, "--trace=") == 0 && arg.size() > 8) {
+            options.trace = true;
+            options.traceFile = arg.substr(8);
+        } else if (arg == "--scenario") {
+            const char* v = value("--scenario");
+            if (!v) return Usage("--scenario needs a file");
+            options.scenarioPath = v;
+        } else if (arg == "--output") {
+            const char* v = value("--output");
+            if (!v) return Usage("--output needs a file");
+            options.outputPath = v;
+        } else if (arg == "--timeout") {
+            const char* v = value("--timeout");
+            if (!v || !ParseSeconds(v, options.timeoutSeconds))
+                return Usage("--timeout needs a whole number of seconds from 1 to 86400");
+        } else if (arg == "--slow") {
+            options.slow = true;
+        } else if (arg == "--plain") {
+            options.plain = true;
+        } else if (arg == "--machine-info") {
+            options.machineInfo = true;
+        } else if (arg == "--help" || arg == "-h") {
+            std::fputs(kUsage, stdout);
+            std::exit(0);
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            return Usage(("unknown option " + arg).c_str());
+        } else if (options.machinePath.empty()) {
+            options.machinePath = arg;
+        } else {
+            return Usage(("unexpected argument " + arg + " (the program goes after --)").c_str());
+        }
+    }
+    for (; i < argc; ++i) options.program.push_back(argv[i]);
+    if (options.slow && options.plain) return Usage("--slow and --plain exclude each other");
+    if (options.program.empty() && !options.machineInfo)
+        return Usage("no program given (agpvm [options] [MACHINE.txt] -- PROGRAM.exe)");
+    return 0;
+}
+
+// Unix paths (as given on a Linux command line) become Windows paths on
+// Wine's Z: drive; anything else is taken as it is.
+std::string ToWindowsPath(const std::string& path)
+{
+    if (path.empty() || path[0] != '/') return path;
+    typedef WCHAR*(CDECL * DosNameFn)(LPCSTR);
+    DosNameFn dosName = reinterpret_cast<DosNameFn>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_dos_file_name")));
+    if (!dosName) return path;
+    WCHAR* wide = dosName(path.c_str());
+    if (!wide) return path;
+    char buffer[MAX_PATH * 2];
+    const int n = WideCharToMultiByte(CP_ACP, 0, wide, -1, buffer, sizeof buffer, nullptr, nullptr);
+    HeapFree(GetProcessHeap(), 0, wide);
+    return n > 0 ? std::string(buffer) : path;
+}
+
+std::string FullPath(const std::string& path)
+{
+    char buffer[MAX_PATH * 2];
+    const DWORD n = GetFullPathNameA(path.c_str(), sizeof buffer, buffer, nullptr);
+    return n > 0 && n < sizeof buffer ? std::string(buffer) : path;
+}
+
+bool ReadTextFile(const std::string& path, std::string& text)
+{
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return false;
+    char buffer[4096];
+    size_t n;
+    text.clear();
+    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, n);
+    const bool ok = !std::ferror(f);
+    std::fclose(f);
+    return ok;
+}
+
+std::string Location(uint32_t address)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%02x:%02x.%x", static_cast<unsigned>((address >> 16) & 0xFF),
+                  static_cast<unsigned>((address >> 11) & 0x1F),
+                  static_cast<unsigned>((address >> 8) & 7));
+    return text;
+}
+
+std::string QuoteArgument(const std::string& arg)
+{
+    if (!arg.empty() && arg.find_first_of(" \t\"") == std::string::npos) return arg;
+    std::string quoted = "\"";
+    size_t backslashes = 0;
+    for (char c : arg) {
+        if (c == '\\') {
+            ++backslashes;
+        } else if (c == '"') {
+            quoted.append(backslashes + 1, '\\');
+            backslashes = 0;
+        } else {
+            backslashes = 0;
+        }
+        quoted += c;
+    }
+    quoted.append(backslashes, '\\');
+    return quoted + "\"";
+}
+
+// ---- the debugger ----------------------------------------------------------
+
+struct ThreadHandle {
+    DWORD id;
+    HANDLE handle;
+};
+
+class Debugger {
+public:
+    Debugger(VmRun& run, const Options& options, HANDLE scenarioDone)
+        : run_(run), options_(options), scenarioDone_(scenarioDone)
+    {
+    }
+
+    // Runs the debug loop until the program has ended or, on the fast path,
+    // until the handler is in place and agpvm has detached.
+    void Loop();
+
+    bool exited = false;
+    DWORD exitCode = 0;
+    bool detached = false;
+    bool stuck = false;
+    bool crashed = false;
+    DWORD crashCode = 0, crashAddress = 0;
+    std::string note;
+
+private:
+    HANDLE ThreadOf(DWORD id) const
+    {
+        for (const ThreadHandle& t : threads_)
+            if (t.id == id) return t.handle;
+        return nullptr;
+    }
+    void PlantEntryBreakpoint();
+    bool AtEntryBreakpoint(const DEBUG_EVENT& event);
+    void Inject();
+    bool EmulateInDebugger(const DEBUG_EVENT& event);
+    void EndProgram();
+
+    VmRun& run_;
+    const Options& options_;
+    HANDLE scenarioDone_;
+    std::vector<ThreadHandle> threads_;
+    bool loaderBreakSeen_ = false;
+    uintptr_t entry_ = 0;          // the program's entry point
+    bool entryPlanted_ = false;    // a breakpoint sits there
+    unsigned char entryByte_ = 0;  // the byte it replaced
+    HANDLE remoteThread_ = nullptr;
+    DWORD remoteThreadId_ = 0;
+    DWORD injectTick_ = 0;
+    bool mainSuspended_ = false;
+    bool injectionDone_ = false;
+    bool terminating_ = false;
+    bool detachFailed_ = false;
+    DWORD terminateTick_ = 0;
+};
+
+void Debugger::EndProgram()
+{
+    if (terminating_) return;
+    terminating_ = true;
+    terminateTick_ = GetTickCount();
+    TerminateProcess(run_.process, 1);
+}
+
+// The handler DLL is loaded once the loader is done (at the loader's
+// breakpoint it still holds its lock, and a thread loading a DLL would
+// wait for it) but before the program's own code runs: a breakpoint at the
+// entry point stops the main thread there. The byte is restored at once;
+// the image on disk is never touched.
+void Debugger::PlantEntryBreakpoint()
+{
+    SIZE_T done = 0;
+    const unsigned char int3 = 0xCC;
+    void* at = reinterpret_cast<void*>(entry_);
+    if (entry_ && ReadProcessMemory(run_.process, at, &entryByte_, 1, &done) &&
+        WriteProcessMemory(run_.process, at, &int3, 1, &done)) {
+        FlushInstructionCache(run_.process, at, 1);
+        entryPlanted_ = true;
+    } else {
+        note = "no breakpoint at the entry point; emulating in the debugger";
+        injectionDone_ = true;
+    }
+}
+
+bool Debugger::AtEntryBreakpoint(const DEBUG_EVENT& event)
+{
+    const EXCEPTION_RECORD& record = event.u.Exception.ExceptionRecord;
+    if (!entryPlanted_ || reinterpret_cast<uintptr_t>(record.ExceptionAddress) != entry_)
+        return false;
+    entryPlanted_ = false;
+    SIZE_T done = 0;
+    void* at = reinterpret_cast<void*>(entry_);
+    WriteProcessMemory(run_.process, at, &entryByte_, 1, &done);
+    FlushInstructionCache(run_.process, at, 1);
+    HANDLE thread = ThreadOf(event.dwThreadId);
+    CONTEXT ctx;
+    std::memset(&ctx, 0, sizeof ctx);
+    ctx.ContextFlags = CONTEXT_CONTROL;
+    if (thread && GetThreadContext(thread, &ctx)) {
+        ctx.Eip = static_cast<DWORD>(entry_);
+        SetThreadContext(thread, &ctx);
+    }
+    Inject();
+    return true;
+}
+
+void Debugger::Inject()
+{
+    char self[MAX_PATH];
+    const DWORD n = GetModuleFileNameA(nullptr, self, sizeof self);
+    std::string dll(self, n);
+    dll = dll.substr(0, dll.find_last_of("\\/") + 1) + "agpvm_handler.dll";
+
+    FARPROC loadLibrary = GetProcAddress(GetModuleHandleA("kernel32.dll"), "LoadLibraryA");
+    // kernel32 sits at the same address in every process; make sure.
+    unsigned char mine[16], theirs[16];
+    SIZE_T got = 0;
+    std::memcpy(mine, reinterpret_cast<const void*>(loadLibrary), sizeof mine);
+    if (!ReadProcessMemory(run_.process, reinterpret_cast<const void*>(loadLibrary), theirs,
+                           sizeof theirs, &got) ||
+        got != sizeof theirs || std::memcmp(mine, theirs, sizeof mine) != 0) {
+        note = "LoadLibraryA differs in the program";
+        injectionDone_ = true;
+        return;
+    }
+    void* remote = VirtualAllocEx(run_.process, nullptr, dll.size() + 1, MEM_COMMIT | MEM_RESERVE,
+                                  PAGE_READWRITE);
+    if (!remote || !WriteProcessMemory(run_.process, remote, dll.c_str(), dll.size() + 1, &got)) {
+        note = "could not write the handler's path into the program";
+        injectionDone_ = true;
+        return;
+    }
+    // Hold the main thread until the handler is in place (the debugger
+    // would still emulate its port instructions, only slowly).
+    HANDLE main = ThreadOf(run_.mainThreadId);
+    if (main && SuspendThread(main) != static_cast<DWORD>(-1)) mainSuspended_ = true;
+    remoteThread_ = CreateRemoteThread(
+        run_.process, nullptr, 0,
+        reinterpret_cast<LPTHREAD_START_ROUTINE>(reinterpret_cast<void*>(loadLibrary)), remote, 0,
+        &remoteThreadId_);
+    injectTick_ = GetTickCount();
+    if (!remoteThread_) {
+        note = "could not start a thread in the program";
+        injectionDone_ = true;
+        if (mainSuspended_) ResumeThread(main);
+        mainSuspended_ = false;
+    }
+}
+
+bool Debugger::EmulateInDebugger(const DEBUG_EVENT& event)
+{
+    const EXCEPTION_RECORD& record = event.u.Exception.ExceptionRecord;
+    HANDLE thread = ThreadOf(event.dwThreadId);
+    if (!thread || !run_.vm) return false;
+    CONTEXT ctx;
+    std::memset(&ctx, 0, sizeof ctx);
+    ctx.ContextFlags = CONTEXT_CONTROL | CONTEXT_INTEGER;
+    if (!GetThreadContext(thread, &ctx)) return false;
+    uint8_t bytes[16] = {};
+    SIZE_T got = 0;
+    size_t count = 16;
+    while (count > 0 &&
+           !ReadProcessMemory(run_.process, record.ExceptionAddress, bytes, count, &got))
+        --count;
+    IoInstruction io;
+    if (!DecodeIoInstruction(bytes, count, io)) return false;
+    IoRegisters regs = {ctx.Eax, ctx.Edx, ctx.Ecx, ctx.Eip};
+    EmulateIo(*run_.vm, io, bytes, regs);
+    ++run_.vm->slowAccesses;
+    ctx.Eax = regs.eax;
+    ctx.Ecx = regs.ecx;
+    ctx.Eip = regs.eip;
+    return SetThreadContext(thread, &ctx) != 0;
+}
+
+void Debugger::Loop()
+{
+    const bool fast = !options_.slow;
+    for (;;) {
+        if (!terminating_ && RemainingMs(run_) == 0) {
+            stuck = true;
+            EndProgram();
+        }
+        if (!terminating_ && scenarioDone_ &&
+            WaitForSingleObject(scenarioDone_, 0) == WAIT_OBJECT_0)
+            EndProgram();  // the scenario is over; a program still running is ended
+        if (terminating_ && GetTickCount() - terminateTick_ > 10000) {
+            note = "the program did not end after TerminateProcess";
+            return;
+        }
+        if (mainSuspended_ && GetTickCount() - injectTick_ > 5000) {
+            // The handler did not come up in time; go on in the debugger.
+            ResumeThread(ThreadOf(run_.mainThreadId));
+            mainSuspended_ = false;
+            note = "the handler DLL did not load in time; emulating in the debugger";
+        }
+
+        DEBUG_EVENT event;
+        if (!WaitForDebugEvent(&event, 100)) continue;
+        DWORD status = DBG_CONTINUE;
+        switch (event.dwDebugEventCode) {
+        case CREATE_PROCESS_DEBUG_EVENT:
+            if (event.u.CreateProcessInfo.hFile) CloseHandle(event.u.CreateProcessInfo.hFile);
+            entry_ = reinterpret_cast<uintptr_t>(event.u.CreateProcessInfo.lpStartAddress);
+            threads_.push_back({event.dwThreadId, event.u.CreateProcessInfo.hThread});
+            break;
+        case CREATE_THREAD_DEBUG_EVENT:
+            threads_.push_back({event.dwThreadId, event.u.CreateThread.hThread});
+            break;
+        case EXIT_THREAD_DEBUG_EVENT:
+            if (event.dwThreadId == remoteThreadId_ && !injectionDone_) {
+                injectionDone_ = true;
+                if (event.u.ExitThread.dwExitCode == 0 || !run_.vm->handlerReady)
+                    note = "the handler DLL could not be loaded; emulating in the debugger";
+                else
+                    InterlockedExchange(&run_.handlerLoaded, 1);
+            }
+            for (size_t i = 0; i < threads_.size(); ++i)
+                if (threads_[i].id == event.dwThreadId) {
+                    threads_.erase(threads_.begin() + i);
+                    break;
+                }
+            break;
+        case LOAD_DLL_DEBUG_EVENT:
+            if (event.u.LoadDll.hFile) CloseHandle(event.u.LoadDll.hFile);
+            break;
+        case EXIT_PROCESS_DEBUG_EVENT:
+            exited = true;
+            exitCode = event.u.ExitProcess.dwExitCode;
+            break;
+        case EXCEPTION_DEBUG_EVENT: {
+            const EXCEPTION_RECORD& record = event.u.Exception.ExceptionRecord;
+            if (record.ExceptionCode == EXCEPTION_BREAKPOINT && !loaderBreakSeen_) {
+                loaderBreakSeen_ = true;
+                if (run_.vm) PlantEntryBreakpoint();
+                else injectionDone_ = true;
+            } else if (record.ExceptionCode == EXCEPTION_BREAKPOINT && AtEntryBreakpoint(event)) {
+                status = DBG_CONTINUE;
+            } else if (record.ExceptionCode == EXCEPTION_PRIV_INSTRUCTION &&
+                       EmulateInDebugger(event)) {
+                status = DBG_CONTINUE;
+            } else {
+                status = DBG_EXCEPTION_NOT_HANDLED;
+                if (!event.u.Exception.dwFirstChance && !crashed) {
+                    crashed = true;
+                    crashCode = record.ExceptionCode;
+                    crashAddress = static_cast<DWORD>(
+                        reinterpret_cast<uintptr_t>(record.ExceptionAddress));
+                }
+            }
+            break;
+        }
+        default:
+            break;
+        }
+        ContinueDebugEvent(event.dwProcessId, event.dwThreadId, status);
+        if (exited) return;
+
+        if (injectionDone_ && mainSuspended_) {
+            ResumeThread(ThreadOf(run_.mainThreadId));
+            mainSuspended_ = false;
+        }
+        if (fast && !detachFailed_ && injectionDone_ && run_.handlerLoaded && !terminating_) {
+            // The handler emulates from here on; the debugger steps aside.
+            DebugSetProcessKillOnExit(FALSE);
+            if (DebugActiveProcessStop(run_.pid)) {
+                detached = true;
+                return;
+            }
+            note = "could not detach; emulating in the debugger";
+            detachFailed_ = true;
+        }
+    }
+}
+
+// ---- the scenario thread -----------------------------------------------------
+
+struct ScenarioJob {
+    const Scenario* scenario;
+    VmRun* run;
+    ScenarioResult result;
+};
+
+DWORD WINAPI ScenarioThread(LPVOID param)
+{
+    ScenarioJob* job = static_cast<ScenarioJob*>(param);
+    job->result = RunScenario(*job->scenario, *job->run);
+    return 0;
+}
+
+// ---- the report --------------------------------------------------------------
+
+void PrintTrace(const VmShared& vm, FILE* out)
+{
+    const uint32_t count = vm.accessCount < kVmLogCapacity ? vm.accessCount : kVmLogCapacity;
+    for (uint32_t i = 0; i < count; ++i) {
+        const VmAccess& a = vm.log[i];
+        const char* op = a.op == kVmIn ? "in" : "out";
+        if (a.size == 4)
+            std::fprintf(out, "%-3s %04x %08lx\n", op, a.port, static_cast<unsigned long>(a.value));
+        else
+            std::fprintf(out, "%s%u %04x %0*lx\n", op, a.size * 8u, a.port, a.size * 2,
+                         static_cast<unsigned long>(a.value));
+    }
+    if (vm.accessCount > kVmLogCapacity)
+        std::fprintf(out, "... %lu more accesses not kept\n",
+                     static_cast<unsigned long>(vm.accessCount - kVmLogCapacity));
+}
+
+void PrintSummary(const VmShared& vm, const VmRun& run)
+{
+    Say("%lu port accesses: %lu in, %lu out; configuration reads %lu, writes %lu; address "
+        "writes %lu, reads %lu",
+        static_cast<unsigned long>(vm.accessCount), static_cast<unsigned long>(vm.inCount),
+        static_cast<unsigned long>(vm.outCount), static_cast<unsigned long>(vm.configReads),
+        static_cast<unsigned long>(vm.configWrites), static_cast<unsigned long>(vm.addressWrites),
+        static_cast<unsigned long>(vm.addressReads));
+    Say("emulated in the program %lu, by the debugger %lu",
+        static_cast<unsigned long>(vm.fastAccesses), static_cast<unsigned long>(vm.slowAccesses));
+    const uint32_t writes =
+        vm.configWriteCount < kVmMaxConfigWrites ? vm.configWriteCount : kVmMaxConfigWrites;
+    for (uint32_t i = 0; i < writes; ++i) {
+        const VmConfigWrite& w = vm.writes[i];
+        if (!(w.address & 0x80000000u))
+            Say("configuration write with the enable bit clear (latch %08lx): %08lx dropped",
+                static_cast<unsigned long>(w.address), static_cast<unsigned long>(w.newValue));
+        else
+            Say("configuration write %s reg %02lx: %08lx -> %08lx%s", Location(w.address).c_str(),
+                static_cast<unsigned long>(w.address & 0xFC),
+                static_cast<unsigned long>(w.oldValue), static_cast<unsigned long>(w.newValue),
+                w.present ? "" : " (no such function)");
+    }
+    if (vm.configWriteCount > kVmMaxConfigWrites)
+        Say("... %lu more configuration writes not kept",
+            static_cast<unsigned long>(vm.configWriteCount - kVmMaxConfigWrites));
+    uint32_t prevAccesses = 0, prevReads = 0, prevWrites = 0;
+    for (const PhaseMark& m : run.marks) {
+        Say("phase %s: configuration reads %lu, writes %lu (port accesses %lu) at %lu ms",
+            m.name.c_str(), static_cast<unsigned long>(m.configReads - prevReads),
+            static_cast<unsigned long>(m.configWrites - prevWrites),
+            static_cast<unsigned long>(m.accessCount - prevAccesses),
+            static_cast<unsigned long>(m.elapsedMs));
+        prevAccesses = m.accessCount;
+        prevReads = m.configReads;
+        prevWrites = m.configWrites;
+    }
+    if (run.dialogShownMs >= 0)
+        Say("dialog shown %ld ms after launch", static_cast<long>(run.dialogShownMs));
+}
+
+// Reports illegal accesses; true when there were any.
+bool ReportIllegal(const VmShared& vm)
+{
+    if (vm.illegalCount == 0) return false;
+    Say("FAIL: %lu port access(es) other than 32 bits at 0xCF8/0xCFC",
+        static_cast<unsigned long>(vm.illegalCount));
+    const uint32_t n = vm.illegalCount < kVmMaxIllegal ? vm.illegalCount : kVmMaxIllegal;
+    for (uint32_t i = 0; i < n; ++i) {
+        const VmIllegal& bad = vm.illegal[i];
+        char bytes[40] = "";
+        for (int b = 0; b < 4; ++b)
+            std::snprintf(bytes + std::strlen(bytes), sizeof bytes - std::strlen(bytes), "%02x ",
+                          bad.bytes[b]);
+        Say("  illegal %s%s of %u bits at port %04x (value %lx) by the instruction at %08lx [%s]",
+            bad.flags & kIoString ? "string " : "", bad.op == kVmIn ? "in" : "out",
+            bad.size * 8u, bad.port, static_cast<unsigned long>(bad.value),
+            static_cast<unsigned long>(bad.eip), bytes);
+    }
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    InitializeCriticalSection(&g_outLock);
+    Options options;
+    if (int status = ParseOptions(argc, argv, options)) return status;
+
+    if (!options.outputPath.empty()) {
+        g_out = std::fopen(ToWindowsPath(options.outputPath).c_str(), "w");
+        if (!g_out) {
+            g_out = stdout;
+            std::fprintf(stderr, "agpvm: cannot write %s\n", options.outputPath.c_str());
+            return kExitUsage;
+        }
+    }
+
+    // The machine.
+    std::vector<PciDumpFunction> functions;
+    std::string error;
+    std::string machineName = "built-in AGP 2x machine";
+    if (options.machinePath.empty()) {
+        if (!ParsePciDump(kDefaultMachineText, "built-in machine", functions, error)) {
+            std::fprintf(stderr, "agpvm: %s\n", error.c_str());
+            return kExitUsage;
+        }
+    } else {
+        machineName = options.machinePath;
+        std::string text;
+        if (!ReadTextFile(ToWindowsPath(options.machinePath), text)) {
+            std::fprintf(stderr, "agpvm: cannot read machine file %s\n",
+                         options.machinePath.c_str());
+            return kExitUsage;
+        }
+        if (!ParsePciDump(text, options.machinePath, functions, error)) {
+            std::fprintf(stderr, "agpvm: bad machine file: %s\n", error.c_str());
+            return kExitUsage;
+        }
+    }
+    if (options.machineInfo) {
+        std::printf("%s: %u function(s)\n", machineName.c_str(),
+                    static_cast<unsigned>(functions.size()));
+        for (const PciDumpFunction& f : functions)
+            std::printf("%02x:%02x.%x %s\n", f.bus, f.devFn >> 3, f.devFn & 7,
+                        f.description.c_str());
+        return 0;
+    }
+
+    // The scenario.
+    Scenario scenario;
+    if (!options.scenarioPath.empty()) {
+        std::string text;
+        if (!ReadTextFile(ToWindowsPath(options.scenarioPath), text)) {
+            std::fprintf(stderr, "agpvm: cannot read scenario %s\n", options.scenarioPath.c_str());
+            return kExitUsage;
+        }
+        if (!ParseScenario(text, options.scenarioPath, scenario, error)) {
+            std::fprintf(stderr, "agpvm: bad scenario: %s\n", error.c_str());
+            return kExitUsage;
+        }
+    }
+
+    // The program.
+    VmRun run;
+    run.programPath = FullPath(ToWindowsPath(options.program[0]));
+    if (GetFileAttributesA(run.programPath.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        std::fprintf(stderr, "agpvm: program %s not found\n", options.program[0].c_str());
+        return kExitUsage;
+    }
+    std::string commandLine = QuoteArgument(run.programPath);
+    for (size_t i = 1; i < options.program.size(); ++i)
+        commandLine += " " + QuoteArgument(options.program[i]);
+
+    STARTUPINFOA startup;
+    std::memset(&startup, 0, sizeof startup);
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION pi;
+    std::vector<char> mutableLine(commandLine.begin(), commandLine.end());
+    mutableLine.push_back(0);
+    const DWORD flags = options.plain ? 0 : DEBUG_ONLY_THIS_PROCESS;
+    run.startTick = GetTickCount();
+    run.deadline = run.startTick + options.timeoutSeconds * 1000;
+    if (!CreateProcessA(run.programPath.c_str(), mutableLine.data(), nullptr, nullptr, TRUE, flags,
+                        nullptr, nullptr, &startup, &pi)) {
+        Say("FAIL: cannot start %s (error %lu)", run.programPath.c_str(), GetLastError());
+        return kExitStartFailed;
+    }
+    run.process = pi.hProcess;
+    run.pid = pi.dwProcessId;
+    run.mainThreadId = pi.dwThreadId;
+
+    // A job, so that the program and whatever it starts end with agpvm.
+    HANDLE job = CreateJobObjectA(nullptr, nullptr);
+    if (job) {
+        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits;
+        std::memset(&limits, 0, sizeof limits);
+        limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+        SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+        AssignProcessToJobObject(job, pi.hProcess);
+    }
+
+    HANDLE mapping = nullptr;
+    if (!options.plain) {
+        char name[64];
+        VmMappingName(run.pid, name, sizeof name);
+        mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                     sizeof(VmShared), name);
+        run.vm = mapping ? static_cast<VmShared*>(MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0))
+                         : nullptr;
+        if (!run.vm) {
+            Say("FAIL: cannot create the shared machine (error %lu)", GetLastError());
+            TerminateProcess(pi.hProcess, 1);
+            return kExitStartFailed;
+        }
+        VmShared& vm = *run.vm;
+        vm.magic = kVmSharedMagic;
+        vm.version = kVmSharedVersion;
+        vm.sizeBytes = sizeof(VmShared);
+        if (!BuildPciMachine(functions, vm.machine, error)) {
+            std::fprintf(stderr, "agpvm: bad machine file: %s\n", error.c_str());
+            TerminateProcess(pi.hProcess, 1);
+            return kExitUsage;
+        }
+    }
+    Say("running %s on %s (%u functions)%s", run.programPath.c_str(), machineName.c_str(),
+        static_cast<unsigned>(functions.size()),
+        options.plain ? " without emulation" : options.slow ? " emulated by the debugger" : "");
+
+    ScenarioJob scenarioJob = {&scenario, &run, ScenarioResult()};
+    HANDLE scenarioThread = nullptr;
+    if (!options.scenarioPath.empty())
+        scenarioThread = CreateThread(nullptr, 0, ScenarioThread, &scenarioJob, 0, nullptr);
+
+    Debugger debugger(run, options, scenarioThread);
+    bool stuck = false;
+    DWORD exitCode = 0;
+    bool exited = false;
+    if (!options.plain) {
+        debugger.Loop();
+        if (!debugger.note.empty()) Say("note: %s", debugger.note.c_str());
+        stuck = debugger.stuck;
+        exited = debugger.exited;
+        exitCode = debugger.exitCode;
+    }
+    if (!exited) {
+        // Fast path after detaching, or no emulation at all: wait for the
+        // program (and the scenario) within the deadline.
+        HANDLE handles[2] = {run.process, scenarioThread};
+        const DWORD count = scenarioThread ? 2 : 1;
+        for (;;) {
+            const DWORD r = WaitForMultipleObjects(count, handles, FALSE, RemainingMs(run));
+            if (r == WAIT_OBJECT_0) break;
+            if (r == WAIT_OBJECT_0 + 1) {
+                // Scenario over; the program gets a moment to end by itself.
+                if (WaitForSingleObject(run.process, 0) != WAIT_OBJECT_0) {
+                    TerminateProcess(run.process, 1);
+                    WaitForSingleObject(run.process, 10000);
+                }
+                break;
+            }
+            stuck = true;
+            TerminateProcess(run.process, 1);
+            WaitForSingleObject(run.process, 10000);
+            break;
+        }
+        GetExitCodeProcess(run.process, &exitCode);
+    }
+    if (scenarioThread) {
+        // The scenario's own waits are bounded by the same deadline.
+        if (WaitForSingleObject(scenarioThread, 15000) != WAIT_OBJECT_0) {
+            Say("FAIL: the scenario driver did not finish");
+            stuck = true;
+        }
+    }
+
+    int status = static_cast<int>(exitCode);
+    if (run.vm) {
+        if (options.trace) {
+            FILE* traceOut = g_out;
+            if (!options.traceFile.empty())
+                traceOut = std::fopen(ToWindowsPath(options.traceFile).c_str(), "w");
+            if (!traceOut) {
+                Say("cannot write %s", options.traceFile.c_str());
+            } else {
+                PrintTrace(*run.vm, traceOut);
+                if (traceOut != g_out) std::fclose(traceOut);
+            }
+        }
+        if (options.summary) PrintSummary(*run.vm, run);
+        for (uint32_t i = 0; i < run.vm->exceptionCount && i < kVmMaxExceptions; ++i)
+            Say("note: exception %08lx at %08lx passed on to the program",
+                static_cast<unsigned long>(run.vm->exceptions[i].code),
+                static_cast<unsigned long>(run.vm->exceptions[i].eip));
+    } else if (options.summary && run.dialogShownMs >= 0) {
+        Say("dialog shown %ld ms after launch", static_cast<long>(run.dialogShownMs));
+    }
+    Say("program exit code %lu (0x%08lx)", exitCode, exitCode);
+
+    bool failed = false;
+    if (scenarioThread) {
+        const ScenarioResult& r = scenarioJob.result;
+        if (r.passed) {
+            Say("scenario %s passed", options.scenarioPath.c_str());
+            status = 0;
+        } else {
+            Say("FAIL: scenario %s: %s", options.scenarioPath.c_str(), r.message.c_str());
+            status = kExitScenarioFailed;
+            failed = true;
+        }
+    }
+    if (debugger.crashed) {
+        Say("FAIL: the program crashed: unhandled exception %08lx at %08lx", debugger.crashCode,
+            debugger.crashAddress);
+        if (!failed) status = kExitCrashed;
+        failed = true;
+    } else if ((exitCode & 0xC0000000u) == 0xC0000000u && exitCode != 0xFFFFFFFFu && !stuck) {
+        Say("FAIL: the program ended with exception status %08lx", exitCode);
+        if (!failed) status = kExitCrashed;
+        failed = true;
+    }
+    if (run.vm && ReportIllegal(*run.vm)) {
+        if (!failed) status = kExitIllegalAccess;
+        failed = true;
+    }
+    if (stuck) {
+        Say("FAIL: the program was still running after %u s and has been ended",
+            options.timeoutSeconds);
+        if (!failed) status = kExitStuck;
+    }
+    if (g_out != stdout) std::fclose(g_out);
+    return status;
+}
