@@ -49,6 +49,9 @@ const char kUsage[] =
     "  --slow             emulate every instruction in the debugger (no handler DLL)\n"
     "  --plain            no emulation: the program runs as Wine runs it, ports denied\n"
     "  --machine-info     print the machine's functions and exit\n"
+    "  --verbose          report each scenario step as it starts\n"
+    "  --desktop WxH      size of the Wine virtual desktop the program runs in (640x480)\n"
+    "  --no-desktop       run the program on agpvm's own desktop (a real display's)\n"
     "exit status: with a scenario 0 when it passed; otherwise the program's exit code;\n"
     "  2 bad usage or machine, 3 scenario failed, 4 illegal port access, 5 program\n"
     "  stuck, 6 program could not be started, 7 program crashed.\n";
@@ -65,6 +68,8 @@ struct Options {
     bool slow = false;
     bool plain = false;
     bool machineInfo = false;
+    bool verbose = false;
+    std::string desktopSize = "640x480";  // empty: the program shares agpvm's desktop
 };
 
 FILE* g_out = stdout;
@@ -135,6 +140,18 @@ int ParseOptions(int argc, char** argv, Options& options)
             options.slow = true;
         } else if (arg == "--plain") {
             options.plain = true;
+        } else if (arg == "--desktop") {
+            const char* v = value("--desktop");
+            unsigned w = 0, h = 0;
+            char extra = 0;
+            if (!v || std::sscanf(v, "%ux%u%c", &w, &h, &extra) != 2 || w < 320 || h < 200 ||
+                w > 4096 || h > 4096)
+                return Usage("--desktop needs a size WIDTHxHEIGHT, e.g. 640x480");
+            options.desktopSize = v;
+        } else if (arg == "--no-desktop") {
+            options.desktopSize.clear();
+        } else if (arg == "--verbose") {
+            options.verbose = true;
         } else if (arg == "--machine-info") {
             options.machineInfo = true;
         } else if (arg == "--help" || arg == "-h") {
@@ -508,6 +525,11 @@ struct ScenarioJob {
 DWORD WINAPI ScenarioThread(LPVOID param)
 {
     ScenarioJob* job = static_cast<ScenarioJob*>(param);
+    // The driver works on the program's desktop, where its windows are.
+    if (job->run->desktop && !SetThreadDesktop(job->run->desktop)) {
+        job->result.message = "cannot switch to the program's desktop";
+        return 0;
+    }
     job->result = RunScenario(*job->scenario, *job->run);
     return 0;
 }
@@ -657,6 +679,7 @@ int main(int argc, char** argv)
 
     // The program.
     VmRun run;
+    run.verbose = options.verbose;
     run.programPath = FullPath(ToWindowsPath(options.program[0]));
     if (GetFileAttributesA(run.programPath.c_str()) == INVALID_FILE_ATTRIBUTES) {
         std::fprintf(stderr, "agpvm: program %s not found\n", options.program[0].c_str());
@@ -669,6 +692,26 @@ int main(int argc, char** argv)
     STARTUPINFOA startup;
     std::memset(&startup, 0, sizeof startup);
     startup.cb = sizeof startup;
+    // A Wine virtual desktop of its own: windows get title bars and system
+    // menus without a window manager, closing a window does not wait for
+    // one, and parallel runs do not share focus. Wine makes a desktop
+    // virtual when the registry gives its size.
+    std::string desktopName;
+    HKEY desktops = nullptr;
+    if (!options.desktopSize.empty()) {
+        desktopName = "agpvm-" + std::to_string(GetCurrentProcessId());
+        if (RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Wine\\Explorer\\Desktops", 0, nullptr, 0,
+                            KEY_SET_VALUE, nullptr, &desktops, nullptr) == ERROR_SUCCESS)
+            RegSetValueExA(desktops, desktopName.c_str(), 0, REG_SZ,
+                           reinterpret_cast<const BYTE*>(options.desktopSize.c_str()),
+                           options.desktopSize.size() + 1);
+        run.desktop = CreateDesktopA(desktopName.c_str(), nullptr, nullptr, 0, GENERIC_ALL, nullptr);
+        if (!run.desktop) {
+            Say("FAIL: cannot create a desktop (error %lu)", GetLastError());
+            return kExitStartFailed;
+        }
+        startup.lpDesktop = &desktopName[0];
+    }
     PROCESS_INFORMATION pi;
     std::vector<char> mutableLine(commandLine.begin(), commandLine.end());
     mutableLine.push_back(0);
@@ -803,6 +846,11 @@ int main(int argc, char** argv)
             failed = true;
         }
     }
+    if (run.vm && run.vm->crashed && !debugger.crashed) {
+        debugger.crashed = true;
+        debugger.crashCode = run.vm->crashCode;
+        debugger.crashAddress = run.vm->crashEip;
+    }
     if (debugger.crashed) {
         Say("FAIL: the program crashed: unhandled exception %08lx at %08lx", debugger.crashCode,
             debugger.crashAddress);
@@ -821,6 +869,10 @@ int main(int argc, char** argv)
         Say("FAIL: the program was still running after %u s and has been ended",
             options.timeoutSeconds);
         if (!failed) status = kExitStuck;
+    }
+    if (desktops) {
+        RegDeleteValueA(desktops, desktopName.c_str());
+        RegCloseKey(desktops);
     }
     if (g_out != stdout) std::fclose(g_out);
     return status;

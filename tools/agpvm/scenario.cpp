@@ -255,11 +255,14 @@ std::vector<HWND> Children(HWND parent)
 
 bool IsDialogClass(HWND hwnd) { return ClassOf(hwnd) == "#32770"; }
 
+// A message box as the window system makes it: a dialog with the text in
+// static 0xFFFF and the icon in static 0x0440 (there with or without an icon).
 bool IsMessageBox(HWND hwnd)
 {
     if (!IsDialogClass(hwnd)) return false;
     HWND text = GetDlgItem(hwnd, kMessageBoxTextId);
-    return text && ClassOf(text) == "Static";
+    HWND icon = GetDlgItem(hwnd, kMessageBoxIconId);
+    return text && icon && ClassOf(text) == "Static" && ClassOf(icon) == "Static";
 }
 
 std::string StripAmpersands(const std::string& text)
@@ -556,9 +559,11 @@ void Runner::ExpectMessage(const std::string& caption, const std::string& text)
     DismissMessageBox(box);
 }
 
+// Actions do not wait for earlier ones: the program handles sent messages
+// in order and before posted ones, so the order holds anyway, and an
+// earlier action may rightly be waiting in a modal box.
 void Runner::Click(const std::string& ref)
 {
-    Sync();
     RequireRunning("a click");
     HWND dialog = ActiveDialog();
     HWND control = RequireControl(dialog, ref);
@@ -575,7 +580,6 @@ void Runner::Key(const std::string& name)
     else if (name == "tab") vk = VK_TAB;
     else if (name == "f1") vk = VK_F1;
     else Fail("unknown key " + name);
-    Sync();
     RequireRunning("a key press");
     HWND dialog = ActiveDialog();
     GUITHREADINFO info;
@@ -684,7 +688,6 @@ void Runner::ExpectAboutEntry(const std::string& idText, const std::string& text
 
 void Runner::SysCommand(unsigned long id)
 {
-    Sync();
     RequireRunning("a system command");
     Send(RequireMainDialog(), WM_SYSCOMMAND, id, 0);
 }
@@ -909,6 +912,12 @@ ScenarioResult Runner::Run()
     try {
         for (const ScenarioStep& step : scenario_.steps) {
             current = &step;
+            if (run_.verbose) {
+                std::printf("agpvm: %6lu ms  line %u: %s\n",
+                            static_cast<unsigned long>(GetTickCount() - run_.startTick), step.line,
+                            step.command.c_str());
+                std::fflush(stdout);
+            }
             const std::string& c = step.command;
             const std::vector<std::string>& a = step.args;
             if (c == "wait-dialog") WaitDialog(false);

@@ -57,6 +57,18 @@ LONG CALLBACK PortHandler(EXCEPTION_POINTERS* info)
     return EXCEPTION_CONTINUE_SEARCH;
 }
 
+// An exception that no handler of the program took: recorded for agpvm,
+// and the process ends with the exception code at once, instead of
+// waiting in a crash dialog.
+LONG WINAPI CrashFilter(EXCEPTION_POINTERS* info)
+{
+    g_vm->crashCode = info->ExceptionRecord->ExceptionCode;
+    g_vm->crashEip = info->ContextRecord->Eip;
+    __sync_synchronize();
+    g_vm->crashed = 1;
+    return EXCEPTION_EXECUTE_HANDLER;
+}
+
 }  // namespace
 
 // Run by agpvm in a thread of its own: reads the system menu of the window
@@ -114,6 +126,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
     AddHandlerFn add = reinterpret_cast<AddHandlerFn>(reinterpret_cast<void*>(
         GetProcAddress(GetModuleHandleA("kernel32.dll"), "AddVectoredExceptionHandler")));
     if (!add || !add(1, PortHandler)) return FALSE;
+    SetUnhandledExceptionFilter(CrashFilter);
     g_vm->queryProc = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(&AgpvmReadSystemMenu));
     __sync_synchronize();
     g_vm->handlerReady = 1;

@@ -18,6 +18,7 @@ struct PhaseMark {
 
 struct VmRun {
     HANDLE process = nullptr;
+    HDESK desktop = nullptr;         // the program's virtual desktop, if any
     DWORD pid = 0;
     DWORD mainThreadId = 0;
     VmShared* vm = nullptr;          // null when the program runs without emulation
@@ -26,6 +27,7 @@ struct VmRun {
     DWORD deadline = 0;              // GetTickCount value that ends the run
     volatile LONG handlerLoaded = 0; // the handler DLL is in the program (menu read-out works)
     volatile LONG dialogShownMs = -1;
+    bool verbose = false;            // report each scenario step as it starts
     std::vector<PhaseMark> marks;
 };
 

@@ -12,7 +12,7 @@
 #include "pci_machine.h"
 
 const uint32_t kVmSharedMagic = 0x4D565041;  // "APVM"
-const uint32_t kVmSharedVersion = 3;
+const uint32_t kVmSharedVersion = 4;
 
 const unsigned kVmMaxConfigWrites = 65536;
 const unsigned kVmMaxIllegal = 32;
@@ -82,6 +82,8 @@ struct VmShared {
 
     uint32_t illegalCount;
     VmIllegal illegal[kVmMaxIllegal];
+    int32_t crashed;          // an exception reached the top-level filter
+    uint32_t crashCode, crashEip;
     uint32_t exceptionCount;  // exceptions the handler saw and passed on
     VmException exceptions[kVmMaxExceptions];
 
