@@ -65,7 +65,10 @@ TEST_F(CapabilityReadTest, NextPointerFollowsThePositionOfTheAgpCapability)
         uint32_t capOffset;
         uint16_t nextPtr;
     } cases[] = {
-        {"first", Fn(0, 1, 0).Class(0x0300).CapList(0x40).Agp(0x40, 0x50, 3, 1).Cap(0x50, 1, 0),
+        // Only the low byte of register 0x34 is the pointer.
+        {"first",
+         Fn(0, 1, 0).Class(0x0300).CapList(0x40).Set(0x34, 0xFFFFFF40).Agp(0x40, 0x50, 3, 1)
+             .Cap(0x50, 1, 0),
          0x40, 0xA5A5},
         {"second", Fn(0, 1, 0).Class(0x0300).CapList(0x50).Cap(0x50, 1, 0x40).Agp(0x40, 0, 3, 1),
          0x40, 0x40},

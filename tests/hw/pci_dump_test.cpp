@@ -8,7 +8,10 @@
 
 namespace {
 
-uint8_t ExpectedByte(unsigned seed, unsigned offset) { return (offset * 7 + seed) & 0xFF; }
+uint8_t ExpectedByte(unsigned seed, unsigned offset)
+{
+    return (offset * 7 + (offset >> 8) * 13 + seed) & 0xFF;  // extended space differs
+}
 
 // `lines` hex lines from offset first * 16 ("00:" .. "f0:", then "100:" ..),
 // the byte at offset i being ExpectedByte(seed, i).
