@@ -94,16 +94,19 @@ std::vector<ConfigWrite> ConfigWritesOf(const std::vector<PortAccess>& accesses)
 uint32_t SimBus::In32(uint16_t port)
 {
     const uint32_t value = PciMachinePortIn32(*machine_, port);
-    accesses_.push_back({false, port, value});
-    if (onAccess) onAccess(accesses_.back());
+    const PortAccess access = {false, port, value};
+    accesses_.push_back(access);
+    // A copy: the callback may make accesses of its own, which can move the log.
+    if (onAccess) onAccess(access);
     return value;
 }
 
 void SimBus::Out32(uint16_t port, uint32_t value)
 {
     PciMachinePortOut32(*machine_, port, value);
-    accesses_.push_back({true, port, value});
-    if (onAccess) onAccess(accesses_.back());
+    const PortAccess access = {true, port, value};
+    accesses_.push_back(access);
+    if (onAccess) onAccess(access);
 }
 
 void PortOut32(uint16_t port, uint32_t value) { SimBus::Instance().Out32(port, value); }
