@@ -108,6 +108,11 @@ BOOL CWinApp::Enable3dControlsStatic()
 
 void CWinApp::OnHelp()
 {
+    // F1 inside the layer's own failure message must not stack another one.
+    static bool s_busy = false;
+    if (s_busy) return;
+    s_busy = true;
+
     HWND start = ::GetFocus();
     if (start == NULL) start = ::GetActiveWindow();
 
@@ -120,6 +125,7 @@ void CWinApp::OnHelp()
         WinHelp(context, HELP_CONTEXT);
     else
         WinHelp(0, HELP_CONTENTS);
+    s_busy = false;
 }
 
 void CWinApp::WinHelp(DWORD_PTR data, UINT command)
