@@ -36,4 +36,8 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
 fi
 # Keep one wineserver for the whole command, so each program starts fast.
 wineserver -p >/dev/null 2>&1 || true
+# Start Wine's background services now, detached from our output: started
+# later by a program under test, they would inherit its output pipe and
+# keep it open for the whole session (a test runner would wait on it).
+wine cmd /c exit </dev/null >/dev/null 2>&1 || true
 "$@"

@@ -238,6 +238,61 @@ std::string QuoteArgument(const std::string& arg)
     return quoted + "\"";
 }
 
+// ---- the program's output ---------------------------------------------------
+
+// The program, and every process started on its behalf (Wine's desktop
+// process among them), writes into a pipe of agpvm's instead of agpvm's
+// own standard output. Long-lived helper processes then cannot keep the
+// caller's pipe open after agpvm has ended. Drained into agpvm's output.
+class OutputRelay {
+public:
+    bool Open()
+    {
+        SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
+        if (!CreatePipe(&read_, &write_, &sa, 1 << 16)) return false;
+        SetHandleInformation(read_, HANDLE_FLAG_INHERIT, 0);
+        input_ = CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa,
+                             OPEN_EXISTING, 0, nullptr);
+        // Processes that Wine starts implicitly take these from agpvm's
+        // parameters; agpvm's C runtime keeps the handles it started with.
+        SetStdHandle(STD_INPUT_HANDLE, input_);
+        SetStdHandle(STD_OUTPUT_HANDLE, write_);
+        SetStdHandle(STD_ERROR_HANDLE, write_);
+        return true;
+    }
+    void Attach(STARTUPINFOA& startup) const
+    {
+        if (!write_) return;
+        startup.dwFlags |= STARTF_USESTDHANDLES;
+        startup.hStdInput = input_;
+        startup.hStdOutput = write_;
+        startup.hStdError = write_;
+    }
+    // Copies whatever the pipe holds now; never blocks.
+    void Drain()
+    {
+        if (!read_) return;
+        DWORD available = 0;
+        char buffer[4096];
+        while (PeekNamedPipe(read_, nullptr, 0, nullptr, &available, nullptr) && available) {
+            DWORD got = 0;
+            if (!ReadFile(read_, buffer, available < sizeof buffer ? available : sizeof buffer, &got,
+                          nullptr) ||
+                got == 0)
+                break;
+            EnterCriticalSection(&g_outLock);
+            std::fwrite(buffer, 1, got, stdout);
+            std::fflush(stdout);
+            LeaveCriticalSection(&g_outLock);
+        }
+    }
+
+private:
+    HANDLE read_ = nullptr, write_ = nullptr, input_ = nullptr;
+};
+
+OutputRelay g_relay;
+
 // ---- the debugger ----------------------------------------------------------
 
 struct ThreadHandle {
@@ -436,8 +491,9 @@ void Debugger::Loop()
             note = "the handler DLL did not load in time; emulating in the debugger";
         }
 
+        g_relay.Drain();
         DEBUG_EVENT event;
-        if (!WaitForDebugEvent(&event, 100)) continue;
+        if (!WaitForDebugEvent(&event, 50)) continue;
         DWORD status = DBG_CONTINUE;
         switch (event.dwDebugEventCode) {
         case CREATE_PROCESS_DEBUG_EVENT:
@@ -715,6 +771,7 @@ int main(int argc, char** argv)
     PROCESS_INFORMATION pi;
     std::vector<char> mutableLine(commandLine.begin(), commandLine.end());
     mutableLine.push_back(0);
+    if (g_relay.Open()) g_relay.Attach(startup);
     const DWORD flags = options.plain ? 0 : DEBUG_ONLY_THIS_PROCESS;
     run.startTick = GetTickCount();
     run.deadline = run.startTick + options.timeoutSeconds * 1000;
@@ -786,7 +843,10 @@ int main(int argc, char** argv)
         HANDLE handles[2] = {run.process, scenarioThread};
         const DWORD count = scenarioThread ? 2 : 1;
         for (;;) {
-            const DWORD r = WaitForMultipleObjects(count, handles, FALSE, RemainingMs(run));
+            g_relay.Drain();
+            const DWORD left = RemainingMs(run);
+            const DWORD r = WaitForMultipleObjects(count, handles, FALSE, left < 50 ? left : 50);
+            if (r == WAIT_TIMEOUT && left > 50) continue;
             if (r == WAIT_OBJECT_0) break;
             if (r == WAIT_OBJECT_0 + 1) {
                 // Scenario over; the program gets a moment to end by itself.
@@ -811,6 +871,7 @@ int main(int argc, char** argv)
         }
     }
 
+    g_relay.Drain();
     int status = static_cast<int>(exitCode);
     if (run.vm) {
         if (options.trace) {

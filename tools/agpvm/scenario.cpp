@@ -25,6 +25,8 @@
 //   expect-writes LOC REG VALUE ... exactly these configuration writes since the last
 //                                   write check, in this order (LOC is BB:DD.F)
 //   expect-no-writes                no configuration write since the last check
+//   expect-reads N                  N configuration reads since the last mark or
+//                                   expect-reads (or the start)
 //   expect-help FILE                F1 reached the help engine: Wine's viewer reports
 //                                   FILE missing next to the program; answered, ended
 //   expect-exit [CODE]              the program ends (with CODE)
@@ -32,7 +34,9 @@
 //   print-text CONTROL [LABEL]      prints the control's text
 //   signal FILE / wait-file FILE    create a file / wait until a file exists
 //
-// Every wait is bounded by the step bound (15 s) and the run's deadline.
+// Checks first wait until the program has handled the earlier steps (or
+// waits in a modal box). Every wait is bounded by the step bound (15 s)
+// and the run's deadline.
 // Configuration writes that no expect-writes step consumed fail the run.
 #include "scenario.h"
 
@@ -61,7 +65,7 @@ const StepSpec kSteps[] = {
     {"syscommand", 1, 1},       {"close", 0, 0},             {"minimize", 0, 0},
     {"restore", 0, 0},          {"expect-about", 2, 16},     {"expect-no-window", 1, 1},
     {"expect-writes", 3, 96},   {"expect-no-writes", 0, 0},  {"expect-help", 1, 1},
-    {"expect-exit", 0, 1},      {"mark", 1, 1},              {"print-text", 1, 2},
+    {"expect-exit", 0, 1},      {"expect-reads", 1, 1},      {"mark", 1, 1},              {"print-text", 1, 2},
     {"signal", 1, 1},           {"wait-file", 1, 1},
 };
 
@@ -304,11 +308,13 @@ private:
     HWND MainDialog();
     HWND RequireMainDialog();
     HWND MessageBoxWindow();
+    bool ModalBoxUp();
     HWND ActiveDialog();
     HWND FindControl(HWND dialog, const std::string& ref);
     HWND RequireControl(HWND dialog, const std::string& ref);
     void Send(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 
+    bool ShownAndIdle(HWND dialog);
     void WaitDialog(bool showMessages);
     void ExpectMessage(const std::string& caption, const std::string& text);
     void CheckMessageBox(HWND box, const std::string& caption, const std::string& text);
@@ -325,6 +331,7 @@ private:
     void SetIconic(bool iconic);
     void ExpectWrites(const std::vector<std::string>& args);
     void ExpectNoWrites();
+    void ExpectReads(const std::string& count);
     void ExpectHelp(const std::string& file);
     void ExpectExit(const std::vector<std::string>& args);
     void Mark(const std::string& name);
@@ -340,6 +347,7 @@ private:
     VmRun& run_;
     LONG pending_ = 0;       // sent messages not yet handled by the program
     uint32_t writeCursor_ = 0;
+    uint32_t readCursor_ = 0;   // configuration reads counted up to the last mark
     bool exitSeen_ = false;
     DWORD exitCode_ = 0;
 };
@@ -351,13 +359,15 @@ void Runner::Pump(DWORD ms)
     while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
 }
 
-// Waits until the program has handled every message the scenario sent it.
+// Waits until the program has handled every message the scenario sent it,
+// or sits in a modal box waiting for the user: either way it does nothing
+// more until the next step.
 void Runner::Sync()
 {
     const DWORD deadline = StepDeadline();
     for (;;) {
         Pump(0);
-        if (pending_ == 0 || ProgramEnded()) return;
+        if (pending_ == 0 || ProgramEnded() || ModalBoxUp()) return;
         if (!Before(deadline))
             Fail("the program did not finish handling the previous step; windows: " + Windows());
         Pump(20);
@@ -415,6 +425,15 @@ HWND Runner::RequireMainDialog()
     return dialog;
 }
 
+// A message box or another owned dialog takes input and its owner waits.
+bool Runner::ModalBoxUp()
+{
+    for (HWND w : TopLevelWindows(run_.pid))
+        if (IsDialogClass(w) && GetWindow(w, GW_OWNER) && IsWindowVisible(w) && IsWindowEnabled(w))
+            return true;
+    return false;
+}
+
 HWND Runner::MessageBoxWindow()
 {
     for (HWND w : TopLevelWindows(run_.pid))
@@ -460,6 +479,32 @@ HWND Runner::RequireControl(HWND dialog, const std::string& ref)
     return control;
 }
 
+// Showing a dialog ends with its activation, and the window system's modal
+// loop shows the dialog once more (SW_SHOWNORMAL) the first time the
+// program's queue runs empty; a step sent before that could be undone by
+// it (a minimised dialog would be restored). So: active, everything
+// painted (pending paints keep the queue from running empty), then two
+// round trips through the program's queue, the second after that first
+// empty moment.
+bool Runner::ShownAndIdle(HWND dialog)
+{
+    GUITHREADINFO info;
+    std::memset(&info, 0, sizeof info);
+    info.cbSize = sizeof info;
+    if (!GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &info) ||
+        info.hwndActive != dialog)
+        return false;
+    if (GetUpdateRect(dialog, nullptr, FALSE)) return false;
+    for (HWND c : Children(dialog))
+        if (GetUpdateRect(c, nullptr, FALSE)) return false;
+    for (int i = 0; i < 2; ++i) {
+        DWORD_PTR result;
+        if (!SendMessageTimeoutA(dialog, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, kSendTimeoutMs, &result))
+            return false;
+    }
+    return true;
+}
+
 void Runner::WaitDialog(bool showMessages)
 {
     const DWORD deadline = StepDeadline();
@@ -480,7 +525,7 @@ void Runner::WaitDialog(bool showMessages)
             continue;
         }
         HWND dialog = MainDialog();
-        if (dialog && IsWindowVisible(dialog)) {
+        if (dialog && IsWindowVisible(dialog) && ShownAndIdle(dialog)) {
             if (run_.dialogShownMs < 0)
                 InterlockedExchange(&run_.dialogShownMs,
                                     static_cast<LONG>(GetTickCount() - run_.startTick));
@@ -810,6 +855,18 @@ void Runner::ExpectWrites(const std::vector<std::string>& args)
     writeCursor_ = end;
 }
 
+void Runner::ExpectReads(const std::string& count)
+{
+    if (!run_.vm) Fail("configuration reads are counted only in the VM");
+    Sync();
+    unsigned long expected;
+    ParseNumber(count, expected);
+    const uint32_t reads = run_.vm->configReads - readCursor_;
+    readCursor_ = run_.vm->configReads;
+    if (reads != expected)
+        Fail(Format("%lu configuration reads, expected %lu", static_cast<unsigned long>(reads), expected));
+}
+
 void Runner::ExpectNoWrites()
 {
     if (!run_.vm) Fail("configuration writes are seen only in the VM");
@@ -882,6 +939,7 @@ void Runner::Mark(const std::string& name)
     const VmShared& vm = *run_.vm;
     run_.marks.push_back({name, vm.accessCount, vm.configReads, vm.configWrites, vm.addressWrites,
                           GetTickCount() - run_.startTick});
+    readCursor_ = vm.configReads;
 }
 
 void Runner::PrintText(const std::vector<std::string>& args)
@@ -940,6 +998,7 @@ ScenarioResult Runner::Run()
             else if (c == "expect-no-window") ExpectNoWindow(StringOf(a[0]));
             else if (c == "expect-writes") ExpectWrites(a);
             else if (c == "expect-no-writes") ExpectNoWrites();
+            else if (c == "expect-reads") ExpectReads(a[0]);
             else if (c == "expect-help") ExpectHelp(StringOf(a[0]));
             else if (c == "expect-exit") ExpectExit(a);
             else if (c == "mark") Mark(StringOf(a[0]));
@@ -1018,6 +1077,8 @@ bool ParseScenario(const std::string& text, const std::string& source, Scenario&
             return fail(c + ": a command ID");
         if ((c == "expect-message" || c == "expect-text") && !IsString(step.args.back()))
             return fail(c + ": the text goes in quotes");
+        if (c == "expect-reads" && (IsString(step.args[0]) || !ParseNumber(step.args[0], number)))
+            return fail("expect-reads: a number of reads");
         if (c == "expect-exit" && n == 1 && !ParseNumber(step.args[0], number))
             return fail("expect-exit: an exit code");
         if (c == "expect-writes") {

@@ -1,0 +1,36 @@
+# Runs one row of the end-to-end table and checks its outcome.
+#   cmake -DCOMMAND=a|b|c -DEXIT=N [-DOUTPUT=regex|regex] [-DABSENT=regex|regex]
+#         -P run_row.cmake
+# COMMAND and the regular expressions are separated by "|". Every OUTPUT
+# expression must match the combined output, no ABSENT expression may.
+string(REPLACE "|" ";" command "${COMMAND}")
+execute_process(COMMAND ${command} RESULT_VARIABLE status OUTPUT_VARIABLE out
+                ERROR_VARIABLE err TIMEOUT 170)
+set(all "${out}${err}")
+message("${all}")
+set(failed FALSE)
+if(NOT "${status}" STREQUAL "${EXIT}")
+  message("e2e: exit status ${status}, expected ${EXIT}")
+  set(failed TRUE)
+endif()
+if(DEFINED OUTPUT AND NOT OUTPUT STREQUAL "")
+  string(REPLACE "|" ";" patterns "${OUTPUT}")
+  foreach(p IN LISTS patterns)
+    if(NOT all MATCHES "${p}")
+      message("e2e: output lacks: ${p}")
+      set(failed TRUE)
+    endif()
+  endforeach()
+endif()
+if(DEFINED ABSENT AND NOT ABSENT STREQUAL "")
+  string(REPLACE "|" ";" patterns "${ABSENT}")
+  foreach(p IN LISTS patterns)
+    if(all MATCHES "${p}")
+      message("e2e: output should not hold: ${p}")
+      set(failed TRUE)
+    endif()
+  endforeach()
+endif()
+if(failed)
+  message(FATAL_ERROR "e2e: row failed")
+endif()
