@@ -16,7 +16,14 @@ CWnd::CWnd() : m_hWnd(NULL), m_current(NULL), m_nextAttached(NULL) {}
 
 CWnd::~CWnd()
 {
-    if (m_hWnd != NULL) Detach();
+    if (m_hWnd != NULL) {
+        Detach();
+    } else {
+        // A main window whose window was never created (a dialog that
+        // could not be made) must not stay referred to either.
+        CWinApp* app = AfxGetApp();
+        if (app != NULL && app->m_pMainWnd == this) app->m_pMainWnd = NULL;
+    }
 }
 
 CWnd* CWnd::FromHandlePermanent(HWND hwnd)
