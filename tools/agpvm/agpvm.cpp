@@ -45,6 +45,7 @@ const char kUsage[] =
     "  --trace[=FILE]     print every port access in order (op, port, value)\n"
     "  --scenario FILE    drive the program by the steps in FILE\n"
     "  --timeout SECONDS  bound on the whole run (default 60); the program is ended then\n"
+    "  --step-timeout S   bound on each scenario step (default 15)\n"
     "  --output FILE      write agpvm's report to FILE instead of standard output\n"
     "  --slow             emulate every instruction in the debugger (no handler DLL)\n"
     "  --plain            no emulation: the program runs as Wine runs it, ports denied\n"
@@ -65,6 +66,7 @@ struct Options {
     std::string scenarioPath;
     std::string outputPath;
     unsigned timeoutSeconds = 60;
+    unsigned stepSeconds = 15;
     bool slow = false;
     bool plain = false;
     bool machineInfo = false;
@@ -136,6 +138,10 @@ int ParseOptions(int argc, char** argv, Options& options)
             const char* v = value("--timeout");
             if (!v || !ParseSeconds(v, options.timeoutSeconds))
                 return Usage("--timeout needs a whole number of seconds from 1 to 86400");
+        } else if (arg == "--step-timeout") {
+            const char* v = value("--step-timeout");
+            if (!v || !ParseSeconds(v, options.stepSeconds))
+                return Usage("--step-timeout needs a whole number of seconds from 1 to 86400");
         } else if (arg == "--slow") {
             options.slow = true;
         } else if (arg == "--plain") {
@@ -170,23 +176,6 @@ int ParseOptions(int argc, char** argv, Options& options)
     if (options.program.empty() && !options.machineInfo)
         return Usage("no program given (agpvm [options] [MACHINE.txt] -- PROGRAM.exe)");
     return 0;
-}
-
-// Unix paths (as given on a Linux command line) become Windows paths on
-// Wine's Z: drive; anything else is taken as it is.
-std::string ToWindowsPath(const std::string& path)
-{
-    if (path.empty() || path[0] != '/') return path;
-    typedef WCHAR*(CDECL * DosNameFn)(LPCSTR);
-    DosNameFn dosName = reinterpret_cast<DosNameFn>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_dos_file_name")));
-    if (!dosName) return path;
-    WCHAR* wide = dosName(path.c_str());
-    if (!wide) return path;
-    char buffer[MAX_PATH * 2];
-    const int n = WideCharToMultiByte(CP_ACP, 0, wide, -1, buffer, sizeof buffer, nullptr, nullptr);
-    HeapFree(GetProcessHeap(), 0, wide);
-    return n > 0 ? std::string(buffer) : path;
 }
 
 std::string FullPath(const std::string& path)
@@ -736,6 +725,7 @@ int main(int argc, char** argv)
     // The program.
     VmRun run;
     run.verbose = options.verbose;
+    run.stepBoundMs = options.stepSeconds * 1000;
     run.programPath = FullPath(ToWindowsPath(options.program[0]));
     if (GetFileAttributesA(run.programPath.c_str()) == INVALID_FILE_ATTRIBUTES) {
         std::fprintf(stderr, "agpvm: program %s not found\n", options.program[0].c_str());

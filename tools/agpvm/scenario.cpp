@@ -31,12 +31,13 @@
 //                                   FILE missing next to the program; answered, ended
 //   expect-exit [CODE]              the program ends (with CODE)
 //   mark NAME                       counts accesses up to here as phase NAME
-//   print-text CONTROL [LABEL]      prints the control's text
+//   print-text CONTROL [LABEL]      prints the control's text (nothing when it is
+//                                   empty and no label is given)
 //   signal FILE / wait-file FILE    create a file / wait until a file exists
 //
 // Checks first wait until the program has handled the earlier steps (or
-// waits in a modal box). Every wait is bounded by the step bound (15 s)
-// and the run's deadline.
+// waits in a modal box). Every wait is bounded by the step bound (15 s,
+// --step-timeout) and the run's deadline.
 // Configuration writes that no expect-writes step consumed fail the run.
 #include "scenario.h"
 
@@ -48,7 +49,6 @@
 
 namespace {
 
-const DWORD kStepBoundMs = 15000;
 const DWORD kSendTimeoutMs = 2000;
 const int kMessageBoxTextId = 0xFFFF;
 const int kMessageBoxIconId = 0x0440;
@@ -297,7 +297,7 @@ private:
     DWORD StepDeadline() const
     {
         const DWORD left = RemainingMs(run_);
-        return GetTickCount() + (left < kStepBoundMs ? left : kStepBoundMs);
+        return GetTickCount() + (left < run_.stepBoundMs ? left : run_.stepBoundMs);
     }
     bool Before(DWORD deadline) const { return static_cast<LONG>(deadline - GetTickCount()) > 0; }
     void Pump(DWORD ms);
@@ -949,7 +949,7 @@ void Runner::PrintText(const std::vector<std::string>& args)
     std::string text;
     if (!TextOf(control, text)) Fail("the control does not answer");
     if (args.size() > 1) std::printf("%s: %s\n", StringOf(args[1]).c_str(), text.c_str());
-    else std::printf("%s\n", text.c_str());
+    else if (!text.empty()) std::printf("%s\n", text.c_str());
     std::fflush(stdout);
 }
 
@@ -1004,10 +1004,10 @@ ScenarioResult Runner::Run()
             else if (c == "mark") Mark(StringOf(a[0]));
             else if (c == "print-text") PrintText(a);
             else if (c == "signal") {
-                FILE* f = std::fopen(StringOf(a[0]).c_str(), "w");
+                FILE* f = std::fopen(ToWindowsPath(StringOf(a[0])).c_str(), "w");
                 if (!f) Fail("cannot create " + StringOf(a[0]));
                 std::fclose(f);
-            } else if (c == "wait-file") WaitFile(StringOf(a[0]));
+            } else if (c == "wait-file") WaitFile(ToWindowsPath(StringOf(a[0])));
         }
         current = nullptr;
         if (run_.vm && run_.vm->configWriteCount != writeCursor_) {

@@ -27,9 +27,27 @@ struct VmRun {
     DWORD deadline = 0;              // GetTickCount value that ends the run
     volatile LONG handlerLoaded = 0; // the handler DLL is in the program (menu read-out works)
     volatile LONG dialogShownMs = -1;
-    bool verbose = false;            // report each scenario step as it starts
+    bool verbose = false;
+    DWORD stepBoundMs = 15000;       // bound on each scenario step            // report each scenario step as it starts
     std::vector<PhaseMark> marks;
 };
+
+// Unix paths (as given on a Linux command line) become Windows paths on
+// Wine's Z: drive; anything else is taken as it is.
+inline std::string ToWindowsPath(const std::string& path)
+{
+    if (path.empty() || path[0] != '/') return path;
+    typedef WCHAR*(CDECL * DosNameFn)(LPCSTR);
+    DosNameFn dosName = reinterpret_cast<DosNameFn>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_dos_file_name")));
+    if (!dosName) return path;
+    WCHAR* wide = dosName(path.c_str());
+    if (!wide) return path;
+    char buffer[MAX_PATH * 2];
+    const int n = WideCharToMultiByte(CP_ACP, 0, wide, -1, buffer, sizeof buffer, nullptr, nullptr);
+    HeapFree(GetProcessHeap(), 0, wide);
+    return n > 0 ? std::string(buffer) : path;
+}
 
 // Milliseconds left before the run's deadline (0 when it has passed).
 inline DWORD RemainingMs(const VmRun& run)
