@@ -106,13 +106,8 @@ BOOL CWinApp::Enable3dControlsStatic()
     return LOBYTE(LOWORD(version)) >= 4 ? TRUE : FALSE;
 }
 
-void CWinApp::OnHelp()
+DWORD CWinApp::FindHelpContext() const
 {
-    // F1 inside the layer's own failure message must not stack another one.
-    static bool s_busy = false;
-    if (s_busy) return;
-    s_busy = true;
-
     HWND start = ::GetFocus();
     if (start == NULL) start = ::GetActiveWindow();
 
@@ -121,6 +116,17 @@ void CWinApp::OnHelp()
         const CWnd* wnd = CWnd::FromHandlePermanent(hwnd);
         if (wnd != NULL) context = wnd->GetHelpContext();
     }
+    return context;
+}
+
+void CWinApp::OnHelp()
+{
+    // F1 inside the layer's own failure message must not stack another one.
+    static bool s_busy = false;
+    if (s_busy) return;
+    s_busy = true;
+
+    const DWORD context = FindHelpContext();
     if (context != 0)
         WinHelp(context, HELP_CONTEXT);
     else

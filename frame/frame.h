@@ -297,8 +297,13 @@ public:
     BOOL Enable3dControlsStatic();
 
     // Default help: the context of the focus window or of its nearest
-    // parent that has one, shown by the help engine.
+    // parent that has one, shown by the help engine; without one, the help
+    // file's contents.
     void OnHelp();
+    // The help context of the focus window (the active window when none
+    // has the focus) or of its nearest parent or owner that answers one; 0
+    // when none does.
+    DWORD FindHelpContext() const;
     // Calls WinHelpA with the application's help file; on failure shows
     // the layer's message.
     void WinHelp(DWORD_PTR data, UINT command = HELP_CONTEXT);
