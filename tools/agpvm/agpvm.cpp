@@ -10,6 +10,9 @@
 // each instruction itself.
 #include <windows.h>
 
+#include <fcntl.h>
+#include <io.h>
+
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -450,8 +453,11 @@ bool Debugger::EmulateInDebugger(const DEBUG_EVENT& event)
     IoInstruction io;
     if (!DecodeIoInstruction(bytes, count, io)) return false;
     IoRegisters regs = {ctx.Eax, ctx.Edx, ctx.Ecx, ctx.Eip};
+    const DWORD tick = GetTickCount();
+    if (!run_.vm->firstAccessTick) run_.vm->firstAccessTick = tick;
     EmulateIo(*run_.vm, io, bytes, regs);
     ++run_.vm->slowAccesses;
+    run_.vm->lastAccessTick = GetTickCount();
     ctx.Eax = regs.eax;
     ctx.Ecx = regs.ecx;
     ctx.Eip = regs.eip;
@@ -608,6 +614,11 @@ void PrintSummary(const VmShared& vm, const VmRun& run)
         static_cast<unsigned long>(vm.addressReads));
     Say("emulated in the program %lu, by the debugger %lu",
         static_cast<unsigned long>(vm.fastAccesses), static_cast<unsigned long>(vm.slowAccesses));
+    if (vm.accessCount) {
+        const unsigned long ms = vm.lastAccessTick - vm.firstAccessTick;
+        Say("emulation: %lu accesses from the first to the last within %lu ms", 
+            static_cast<unsigned long>(vm.accessCount), ms);
+    }
     const uint32_t writes =
         vm.configWriteCount < kVmMaxConfigWrites ? vm.configWriteCount : kVmMaxConfigWrites;
     for (uint32_t i = 0; i < writes; ++i) {
@@ -665,11 +676,14 @@ bool ReportIllegal(const VmShared& vm)
 int main(int argc, char** argv)
 {
     InitializeCriticalSection(&g_outLock);
+    // Plain line feeds: the report is read by scripts on the Unix side.
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
     Options options;
     if (int status = ParseOptions(argc, argv, options)) return status;
 
     if (!options.outputPath.empty()) {
-        g_out = std::fopen(ToWindowsPath(options.outputPath).c_str(), "w");
+        g_out = std::fopen(ToWindowsPath(options.outputPath).c_str(), "wb");
         if (!g_out) {
             g_out = stdout;
             std::fprintf(stderr, "agpvm: cannot write %s\n", options.outputPath.c_str());
@@ -867,7 +881,7 @@ int main(int argc, char** argv)
         if (options.trace) {
             FILE* traceOut = g_out;
             if (!options.traceFile.empty())
-                traceOut = std::fopen(ToWindowsPath(options.traceFile).c_str(), "w");
+                traceOut = std::fopen(ToWindowsPath(options.traceFile).c_str(), "wb");
             if (!traceOut) {
                 Say("cannot write %s", options.traceFile.c_str());
             } else {

@@ -33,6 +33,10 @@
 //   mark NAME                       counts accesses up to here as phase NAME
 //   print-text CONTROL [LABEL]      prints the control's text (nothing when it is
 //                                   empty and no label is given)
+//   dismiss-messages                let the program finish, printing and dismissing
+//                                   the message boxes it shows meanwhile
+//   print-writes                    prints the configuration writes since the last
+//                                   write check and takes them as expected
 //   signal FILE / wait-file FILE    create a file / wait until a file exists
 //
 // Checks first wait until the program has handled the earlier steps (or
@@ -66,7 +70,8 @@ const StepSpec kSteps[] = {
     {"restore", 0, 0},          {"expect-about", 2, 16},     {"expect-no-window", 1, 1},
     {"expect-writes", 3, 96},   {"expect-no-writes", 0, 0},  {"expect-help", 1, 1},
     {"expect-exit", 0, 1},      {"expect-reads", 1, 1},      {"mark", 1, 1},              {"print-text", 1, 2},
-    {"signal", 1, 1},           {"wait-file", 1, 1},
+    {"signal", 1, 1},           {"wait-file", 1, 1},        {"dismiss-messages", 0, 0},
+    {"print-writes", 0, 0},
 };
 
 bool ParseNumber(const std::string& text, unsigned long& value, int base = 0)
@@ -332,6 +337,8 @@ private:
     void ExpectWrites(const std::vector<std::string>& args);
     void ExpectNoWrites();
     void ExpectReads(const std::string& count);
+    void DismissMessages();
+    void PrintWrites();
     void ExpectHelp(const std::string& file);
     void ExpectExit(const std::vector<std::string>& args);
     void Mark(const std::string& name);
@@ -867,6 +874,39 @@ void Runner::ExpectReads(const std::string& count)
         Fail(Format("%lu configuration reads, expected %lu", static_cast<unsigned long>(reads), expected));
 }
 
+// Lets the program finish the earlier steps, printing and dismissing any
+// message box it shows meanwhile.
+void Runner::DismissMessages()
+{
+    for (;;) {
+        Sync();
+        HWND box = MessageBoxWindow();
+        if (!box) return;
+        std::string text;
+        TextOf(GetDlgItem(box, kMessageBoxTextId), text);
+        while (!text.empty() && text.back() == '\n') text.pop_back();
+        std::printf("message: %s\n", text.c_str());
+        std::fflush(stdout);
+        DismissMessageBox(box);
+    }
+}
+
+void Runner::PrintWrites()
+{
+    if (!run_.vm) Fail("configuration writes are seen only in the VM");
+    Sync();
+    const VmShared& vm = *run_.vm;
+    const uint32_t end = vm.configWriteCount;
+    for (uint32_t i = writeCursor_; i < end && i < kVmMaxConfigWrites; ++i) {
+        const VmConfigWrite& w = vm.writes[i];
+        std::printf("write %02lx:%02lx.%lx %02lx %08lx\n", (w.address >> 16) & 0xFFul,
+                    (w.address >> 11) & 0x1Ful, (w.address >> 8) & 7ul, w.address & 0xFCul,
+                    static_cast<unsigned long>(w.newValue));
+    }
+    std::fflush(stdout);
+    writeCursor_ = end;
+}
+
 void Runner::ExpectNoWrites()
 {
     if (!run_.vm) Fail("configuration writes are seen only in the VM");
@@ -999,6 +1039,8 @@ ScenarioResult Runner::Run()
             else if (c == "expect-writes") ExpectWrites(a);
             else if (c == "expect-no-writes") ExpectNoWrites();
             else if (c == "expect-reads") ExpectReads(a[0]);
+            else if (c == "dismiss-messages") DismissMessages();
+            else if (c == "print-writes") PrintWrites();
             else if (c == "expect-help") ExpectHelp(StringOf(a[0]));
             else if (c == "expect-exit") ExpectExit(a);
             else if (c == "mark") Mark(StringOf(a[0]));

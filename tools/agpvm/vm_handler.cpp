@@ -40,8 +40,11 @@ LONG CALLBACK PortHandler(EXCEPTION_POINTERS* info)
         IoInstruction io;
         if (DecodeIoInstruction(bytes, count, io)) {
             IoRegisters regs = {ctx->Eax, ctx->Edx, ctx->Ecx, ctx->Eip};
+            const DWORD tick = GetTickCount();
+            if (!g_vm->firstAccessTick) g_vm->firstAccessTick = tick;
             EmulateIo(*g_vm, io, bytes, regs);
             __sync_fetch_and_add(&g_vm->fastAccesses, 1);
+            g_vm->lastAccessTick = GetTickCount();
             ctx->Eax = regs.eax;
             ctx->Ecx = regs.ecx;
             ctx->Eip = regs.eip;

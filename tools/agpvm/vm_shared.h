@@ -12,7 +12,7 @@
 #include "pci_machine.h"
 
 const uint32_t kVmSharedMagic = 0x4D565041;  // "APVM"
-const uint32_t kVmSharedVersion = 4;
+const uint32_t kVmSharedVersion = 5;
 
 const unsigned kVmMaxConfigWrites = 65536;
 const unsigned kVmMaxIllegal = 32;
@@ -71,6 +71,7 @@ struct VmShared {
     uint32_t queryProc;      // address of the handler DLL's menu reader in the program
     uint32_t fastAccesses;   // emulated in the program's process
     uint32_t slowAccesses;   // emulated by the debugger
+    uint32_t firstAccessTick, lastAccessTick;  // GetTickCount around the emulated accesses
 
     // Counters of every port instruction seen, legal or not.
     uint32_t accessCount;
