@@ -420,7 +420,7 @@ void Debugger::Inject()
     }
     // Hold the main thread until the handler is in place (the debugger
     // would still emulate its port instructions, only slowly).
-    HANDLE main = ThreadOf(run_.mainThreadId);
+    HANDLE main = run_.mainThread;
     if (main && SuspendThread(main) != static_cast<DWORD>(-1)) mainSuspended_ = true;
     remoteThread_ = CreateRemoteThread(
         run_.process, nullptr, 0,
@@ -481,7 +481,7 @@ void Debugger::Loop()
         }
         if (mainSuspended_ && GetTickCount() - injectTick_ > 5000) {
             // The handler did not come up in time; go on in the debugger.
-            ResumeThread(ThreadOf(run_.mainThreadId));
+            ResumeThread(run_.mainThread);
             mainSuspended_ = false;
             note = "the handler DLL did not load in time; emulating in the debugger";
         }
@@ -548,19 +548,23 @@ void Debugger::Loop()
         ContinueDebugEvent(event.dwProcessId, event.dwThreadId, status);
         if (exited) return;
 
-        if (injectionDone_ && mainSuspended_) {
-            ResumeThread(ThreadOf(run_.mainThreadId));
-            mainSuspended_ = false;
-        }
         if (fast && !detachFailed_ && injectionDone_ && run_.handlerLoaded && !terminating_) {
-            // The handler emulates from here on; the debugger steps aside.
+            // The handler emulates from here on; the debugger steps aside
+            // before the main thread goes on, so that no exception of the
+            // program is left waiting for a debugger that has gone.
             DebugSetProcessKillOnExit(FALSE);
             if (DebugActiveProcessStop(run_.pid)) {
                 detached = true;
+                if (mainSuspended_) ResumeThread(run_.mainThread);
+                mainSuspended_ = false;
                 return;
             }
             note = "could not detach; emulating in the debugger";
             detachFailed_ = true;
+        }
+        if (injectionDone_ && mainSuspended_) {
+            ResumeThread(run_.mainThread);
+            mainSuspended_ = false;
         }
     }
 }
@@ -713,6 +717,13 @@ int main(int argc, char** argv)
             return kExitUsage;
         }
     }
+    // Built here, before the program starts, so that a machine that does
+    // not fit is reported like any bad machine file.
+    std::vector<PciMachine> built(1);
+    if (!BuildPciMachine(functions, built[0], error)) {
+        std::fprintf(stderr, "agpvm: bad machine file: %s\n", error.c_str());
+        return kExitUsage;
+    }
     if (options.machineInfo) {
         std::printf("%s: %u function(s)\n", machineName.c_str(),
                     static_cast<unsigned>(functions.size()));
@@ -787,6 +798,7 @@ int main(int argc, char** argv)
     run.process = pi.hProcess;
     run.pid = pi.dwProcessId;
     run.mainThreadId = pi.dwThreadId;
+    run.mainThread = pi.hThread;
 
     // A job, so that the program and whatever it starts end with agpvm.
     HANDLE job = CreateJobObjectA(nullptr, nullptr);
@@ -815,11 +827,7 @@ int main(int argc, char** argv)
         vm.magic = kVmSharedMagic;
         vm.version = kVmSharedVersion;
         vm.sizeBytes = sizeof(VmShared);
-        if (!BuildPciMachine(functions, vm.machine, error)) {
-            std::fprintf(stderr, "agpvm: bad machine file: %s\n", error.c_str());
-            TerminateProcess(pi.hProcess, 1);
-            return kExitUsage;
-        }
+        vm.machine = built[0];
     }
     Say("running %s on %s (%u functions)%s", run.programPath.c_str(), machineName.c_str(),
         static_cast<unsigned>(functions.size()),

@@ -21,6 +21,7 @@ struct VmRun {
     HDESK desktop = nullptr;         // the program's virtual desktop, if any
     DWORD pid = 0;
     DWORD mainThreadId = 0;
+    HANDLE mainThread = nullptr;
     VmShared* vm = nullptr;          // null when the program runs without emulation
     std::string programPath;         // as the program was started (a Windows path)
     DWORD startTick = 0;             // GetTickCount at launch
