@@ -959,8 +959,9 @@ void Runner::ExpectHelp(const std::string& file)
 
 void Runner::ExpectExit(const std::vector<std::string>& args)
 {
-    const DWORD deadline = StepDeadline();
-    const DWORD wait = WaitForSingleObject(run_.process, deadline - GetTickCount());
+    const DWORD left = RemainingMs(run_);
+    const DWORD wait =
+        WaitForSingleObject(run_.process, left < run_.stepBoundMs ? left : run_.stepBoundMs);
     if (wait != WAIT_OBJECT_0) Fail("the program did not end; windows: " + Windows());
     GetExitCodeProcess(run_.process, &exitCode_);
     exitSeen_ = true;
