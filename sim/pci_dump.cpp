@@ -113,6 +113,7 @@ bool ParsePciDump(const std::string& text, const std::string& sourceName,
                 if (!skipping && offset < 256)
                     parsed.back().config[offset + i] = static_cast<uint8_t>(value);
             }
+            if (!skipping && offset < 256) parsed.back().bytesGiven = offset + 16;
             expectedOffset += 16;
             continue;
         }

@@ -13,6 +13,7 @@ struct PciDumpFunction {
     uint8_t devFn = 0;             // device << 3 | function
     unsigned line = 0;             // line of the "BB:DD.F" header, for messages
     std::string description;
+    unsigned bytesGiven = 0;       // how many of the 256 bytes the dump gives
     uint8_t config[256] = {};      // bytes the dump does not give read as 0
 };
 

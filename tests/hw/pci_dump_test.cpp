@@ -108,6 +108,7 @@ TEST(PciDumpTest, AcceptedForms)
         EXPECT_EQ(functions[0].devFn, 0);
         EXPECT_EQ(functions[0].description, "VGA");
         ExpectBytes(functions[0], 5, c.bytesGiven);
+        EXPECT_EQ(functions[0].bytesGiven, c.bytesGiven);
     }
 }
 

@@ -717,6 +717,14 @@ int main(int argc, char** argv)
             return kExitUsage;
         }
     }
+    // lspci run without root privileges shows only the first 64 bytes, which
+    // hides the capability list; say so rather than let the run look odd.
+    for (const PciDumpFunction& f : functions)
+        if (f.bytesGiven < 256)
+            std::fprintf(stderr,
+                         "agpvm: warning: %02x:%02x.%x gives only %u of its 256 configuration "
+                         "bytes; the rest read as 0 (run lspci -xxx as root for all of them)\n",
+                         f.bus, f.devFn >> 3, f.devFn & 7, f.bytesGiven);
     // Built here, before the program starts, so that a machine that does
     // not fit is reported like any bad machine file.
     std::vector<PciMachine> built(1);
