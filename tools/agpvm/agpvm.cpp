@@ -201,15 +201,6 @@ bool ReadTextFile(const std::string& path, std::string& text)
     return ok;
 }
 
-std::string Location(uint32_t address)
-{
-    char text[32];
-    std::snprintf(text, sizeof text, "%02x:%02x.%x", static_cast<unsigned>((address >> 16) & 0xFF),
-                  static_cast<unsigned>((address >> 11) & 0x1F),
-                  static_cast<unsigned>((address >> 8) & 7));
-    return text;
-}
-
 std::string QuoteArgument(const std::string& arg)
 {
     if (!arg.empty() && arg.find_first_of(" \t\"") == std::string::npos) return arg;
@@ -624,21 +615,21 @@ void PrintSummary(const VmShared& vm, const VmRun& run)
             static_cast<unsigned long>(vm.accessCount), ms);
     }
     const uint32_t writes =
-        vm.configWriteCount < kVmMaxConfigWrites ? vm.configWriteCount : kVmMaxConfigWrites;
+        vm.configWrites < kVmMaxConfigWrites ? vm.configWrites : kVmMaxConfigWrites;
     for (uint32_t i = 0; i < writes; ++i) {
         const VmConfigWrite& w = vm.writes[i];
         if (!(w.address & 0x80000000u))
             Say("configuration write with the enable bit clear (latch %08lx): %08lx dropped",
                 static_cast<unsigned long>(w.address), static_cast<unsigned long>(w.newValue));
         else
-            Say("configuration write %s reg %02lx: %08lx -> %08lx%s", Location(w.address).c_str(),
+            Say("configuration write %s reg %02lx: %08lx -> %08lx%s", ConfigLocation(w.address).c_str(),
                 static_cast<unsigned long>(w.address & 0xFC),
                 static_cast<unsigned long>(w.oldValue), static_cast<unsigned long>(w.newValue),
                 w.present ? "" : " (no such function)");
     }
-    if (vm.configWriteCount > kVmMaxConfigWrites)
+    if (vm.configWrites > kVmMaxConfigWrites)
         Say("... %lu more configuration writes not kept",
-            static_cast<unsigned long>(vm.configWriteCount - kVmMaxConfigWrites));
+            static_cast<unsigned long>(vm.configWrites - kVmMaxConfigWrites));
     uint32_t prevAccesses = 0, prevReads = 0, prevWrites = 0;
     for (const PhaseMark& m : run.marks) {
         Say("phase %s: configuration reads %lu, writes %lu (port accesses %lu) at %lu ms",

@@ -96,8 +96,8 @@ void EmulateIo(VmShared& vm, const IoInstruction& io, const uint8_t* bytes, IoRe
         if (legal && port == kDataPort) {
             uint32_t bus, devFn, reg;
             const bool enabled = DecodeConfigAddress(vm.machine.addressLatch, bus, devFn, reg);
-            if (vm.configWriteCount < kVmMaxConfigWrites) {
-                VmConfigWrite& w = vm.writes[vm.configWriteCount];
+            if (vm.configWrites < kVmMaxConfigWrites) {
+                VmConfigWrite& w = vm.writes[vm.configWrites];
                 w.address = vm.machine.addressLatch;
                 w.present = enabled && PciMachineHasFunction(vm.machine, bus, devFn);
                 w.oldValue = enabled ? PciMachineReadConfig(vm.machine, bus, devFn, reg)
@@ -105,7 +105,6 @@ void EmulateIo(VmShared& vm, const IoInstruction& io, const uint8_t* bytes, IoRe
                 w.newValue = value;
                 w.accessIndex = vm.accessCount;
             }
-            ++vm.configWriteCount;
             ++vm.configWrites;
         }
         if (legal && port == kAddressPort) ++vm.addressWrites;

@@ -832,17 +832,16 @@ void Runner::ExpectWrites(const std::vector<std::string>& args)
     const VmShared& vm = *run_.vm;
     const uint32_t expected = static_cast<uint32_t>(args.size() / 3);
     const DWORD deadline = StepDeadline();
-    while (vm.configWriteCount < writeCursor_ + expected) {
+    while (vm.configWrites < writeCursor_ + expected) {
         if (ProgramEnded() || !Before(deadline)) break;
         Pump(10);
     }
     std::string seen;
-    const uint32_t end = vm.configWriteCount;
+    const uint32_t end = vm.configWrites;
     for (uint32_t i = writeCursor_; i < end && i < kVmMaxConfigWrites; ++i) {
         const VmConfigWrite& w = vm.writes[i];
-        seen += Format(" [%02lx:%02lx.%lx %02lx %08lx]", (w.address >> 16) & 0xFFul,
-                       (w.address >> 11) & 0x1Ful, (w.address >> 8) & 7ul, w.address & 0xFCul,
-                       static_cast<unsigned long>(w.newValue));
+        seen += Format(" [%s %02lx %08lx]", ConfigLocation(w.address).c_str(),
+                       w.address & 0xFCul, static_cast<unsigned long>(w.newValue));
     }
     if (end != writeCursor_ + expected)
         Fail(Format("%lu configuration write(s) expected, %lu seen:", static_cast<unsigned long>(expected),
@@ -896,12 +895,11 @@ void Runner::PrintWrites()
     if (!run_.vm) Fail("configuration writes are seen only in the VM");
     Sync();
     const VmShared& vm = *run_.vm;
-    const uint32_t end = vm.configWriteCount;
+    const uint32_t end = vm.configWrites;
     for (uint32_t i = writeCursor_; i < end && i < kVmMaxConfigWrites; ++i) {
         const VmConfigWrite& w = vm.writes[i];
-        std::printf("write %02lx:%02lx.%lx %02lx %08lx\n", (w.address >> 16) & 0xFFul,
-                    (w.address >> 11) & 0x1Ful, (w.address >> 8) & 7ul, w.address & 0xFCul,
-                    static_cast<unsigned long>(w.newValue));
+        std::printf("write %s %02lx %08lx\n", ConfigLocation(w.address).c_str(),
+                    w.address & 0xFCul, static_cast<unsigned long>(w.newValue));
     }
     std::fflush(stdout);
     writeCursor_ = end;
@@ -911,9 +909,9 @@ void Runner::ExpectNoWrites()
 {
     if (!run_.vm) Fail("configuration writes are seen only in the VM");
     Sync();
-    if (run_.vm->configWriteCount != writeCursor_)
+    if (run_.vm->configWrites != writeCursor_)
         Fail(Format("%lu unexpected configuration write(s)",
-                    static_cast<unsigned long>(run_.vm->configWriteCount - writeCursor_)));
+                    static_cast<unsigned long>(run_.vm->configWrites - writeCursor_)));
 }
 
 // WinHelpA under Wine starts Wine's help viewer; for a missing file it
@@ -1053,10 +1051,10 @@ ScenarioResult Runner::Run()
             } else if (c == "wait-file") WaitFile(ToWindowsPath(StringOf(a[0])));
         }
         current = nullptr;
-        if (run_.vm && run_.vm->configWriteCount != writeCursor_) {
+        if (run_.vm && run_.vm->configWrites != writeCursor_) {
             Sync();
             Fail(Format("%lu configuration write(s) that no step expected",
-                        static_cast<unsigned long>(run_.vm->configWriteCount - writeCursor_)));
+                        static_cast<unsigned long>(run_.vm->configWrites - writeCursor_)));
         }
         result.passed = true;
     } catch (const Failure& failure) {

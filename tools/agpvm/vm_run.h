@@ -5,10 +5,21 @@
 
 #include <windows.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "vm_shared.h"
+
+// The function a configuration address reaches, as bus:dev.fn.
+inline std::string ConfigLocation(uint32_t address)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "%02x:%02x.%x", static_cast<unsigned>((address >> 16) & 0xFF),
+                  static_cast<unsigned>((address >> 11) & 0x1F),
+                  static_cast<unsigned>((address >> 8) & 7));
+    return text;
+}
 
 struct PhaseMark {
     std::string name;
@@ -29,7 +40,7 @@ struct VmRun {
     volatile LONG handlerLoaded = 0; // the handler DLL is in the program (menu read-out works)
     volatile LONG dialogShownMs = -1;
     bool verbose = false;
-    DWORD stepBoundMs = 15000;       // bound on each scenario step            // report each scenario step as it starts
+    DWORD stepBoundMs = 15000;       // bound on each scenario step
     std::vector<PhaseMark> marks;
 };
 

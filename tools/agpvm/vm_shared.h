@@ -12,7 +12,7 @@
 #include "pci_machine.h"
 
 const uint32_t kVmSharedMagic = 0x4D565041;  // "APVM"
-const uint32_t kVmSharedVersion = 5;
+const uint32_t kVmSharedVersion = 6;
 
 const unsigned kVmMaxConfigWrites = 65536;
 const unsigned kVmMaxIllegal = 32;
@@ -93,8 +93,7 @@ struct VmShared {
     int32_t menuCount;        // -1: no system menu
     VmMenuItem menu[kVmMaxMenuItems];
 
-    uint32_t configWriteCount;
-    VmConfigWrite writes[kVmMaxConfigWrites];
+    VmConfigWrite writes[kVmMaxConfigWrites];  // the first configWrites of them
 
     PciMachine machine;
     VmAccess log[kVmLogCapacity];
