@@ -106,16 +106,7 @@ inline void Load(const std::vector<PciDumpFunction>& functions)
 }
 
 // The configuration address under which each data-port read happened, in order.
-inline std::vector<uint32_t> ReadAddresses()
-{
-    std::vector<uint32_t> addresses;
-    uint32_t latch = 0;
-    for (const PortAccess& a : Bus().Accesses()) {
-        if (a.write && a.port == kPciConfigAddressPort) latch = a.value;
-        if (!a.write && a.port == kPciConfigDataPort) addresses.push_back(latch);
-    }
-    return addresses;
-}
+inline std::vector<uint32_t> ReadAddresses() { return ConfigReadAddressesOf(Bus().Accesses()); }
 
 inline std::vector<ConfigWrite> ConfigWrites() { return ConfigWritesOf(Bus().Accesses()); }
 

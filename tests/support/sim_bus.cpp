@@ -80,15 +80,38 @@ size_t SimBus::CountConfigReads() const
     return count;
 }
 
-std::vector<ConfigWrite> ConfigWritesOf(const std::vector<PortAccess>& accesses)
+namespace {
+
+// Calls visit(access, latch) for each data-port access, with the address
+// the latch held at the time.
+template <typename Visit>
+void ForEachDataAccess(const std::vector<PortAccess>& accesses, Visit visit)
 {
-    std::vector<ConfigWrite> writes;
     uint32_t latch = 0;
     for (const PortAccess& a : accesses) {
         if (a.write && a.port == 0xCF8) latch = a.value;
-        if (a.write && a.port == 0xCFC) writes.push_back({latch, a.value});
+        if (a.port == 0xCFC) visit(a, latch);
     }
+}
+
+}  // namespace
+
+std::vector<ConfigWrite> ConfigWritesOf(const std::vector<PortAccess>& accesses)
+{
+    std::vector<ConfigWrite> writes;
+    ForEachDataAccess(accesses, [&](const PortAccess& a, uint32_t latch) {
+        if (a.write) writes.push_back({latch, a.value});
+    });
     return writes;
+}
+
+std::vector<uint32_t> ConfigReadAddressesOf(const std::vector<PortAccess>& accesses)
+{
+    std::vector<uint32_t> addresses;
+    ForEachDataAccess(accesses, [&](const PortAccess& a, uint32_t latch) {
+        if (!a.write) addresses.push_back(latch);
+    });
+    return addresses;
 }
 
 uint32_t SimBus::In32(uint16_t port)

@@ -63,5 +63,7 @@ struct ConfigWrite {
 };
 std::ostream& operator<<(std::ostream& out, const ConfigWrite& write);
 std::vector<ConfigWrite> ConfigWritesOf(const std::vector<PortAccess>& accesses);
+// The configuration address under which each data-port read happened, in order.
+std::vector<uint32_t> ConfigReadAddressesOf(const std::vector<PortAccess>& accesses);
 
 #endif
