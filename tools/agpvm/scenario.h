@@ -1,8 +1,11 @@
 // Scenarios: plain text files of steps that drive the running program from
-// outside through Win32 calls, every wait bounded. See scenario.cpp for
-// the steps.
+// outside through Win32 calls, every wait bounded. The language is in
+// scenario_language.cpp (its steps listed at the top), the runner in
+// scenario_runner.h.
 #ifndef LUMBREL_AGPVM_SCENARIO_H
 #define LUMBREL_AGPVM_SCENARIO_H
+
+#include <windows.h>
 
 #include <string>
 #include <vector>
@@ -31,7 +34,16 @@ struct ScenarioResult {
     std::string message;  // why it failed
 };
 
-// Runs the steps against the program of `run`. Called on a thread of its own.
+// Runs the steps against the program of `run`.
 ScenarioResult RunScenario(const Scenario& scenario, VmRun& run);
+
+// A scenario run on a thread of its own (CreateThread with ScenarioThread
+// and a ScenarioJob), on the program's desktop.
+struct ScenarioJob {
+    const Scenario* scenario;
+    VmRun* run;
+    ScenarioResult result;
+};
+DWORD WINAPI ScenarioThread(LPVOID job);
 
 #endif
