@@ -2,8 +2,8 @@
 # Figures of lumbrel in agpvm (a report, not a test):
 #  - for each machine in tests/machines: configuration reads and writes at
 #    start-up and for one "Set Mode", beside the numbers that the scan rules
-#    give for that machine (worked out here from the dump alone, in awk);
-#    they must be equal, or the script fails;
+#    give for that machine (worked out from the dump alone by
+#    tools/scan-reads.awk); they must be equal, or the script fails;
 #  - emulated port accesses per second, in the program (fast path) and in
 #    the debugger (slow path);
 #  - time from launch to the dialog shown;
@@ -15,91 +15,11 @@ build="${1:-$root/build/i686}"
 build="$(mkdir -p "$build" && cd "$build" && pwd)"
 
 # ---- the scan rules, from the dump ------------------------------------------
-# Prints "startup_reads startup_writes setmode_reads setmode_writes outcome".
+# Prints "startup_reads startup_writes setmode_reads setmode_writes outcome",
+# reckoned by tools/scan-reads.awk (which the end-to-end table uses too).
 expected_counts() {
-    awk '
-    function hex(s,    i, v) {
-        v = 0; s = tolower(s)
-        for (i = 1; i <= length(s); i++) v = v * 16 + index("0123456789abcdef", substr(s, i, 1)) - 1
-        return v
-    }
-    function bit(v, n) { return int(v / 2 ^ n) % 2 }
-    # One configuration read, counted; absent functions read all ones.
-    function rd(bus, df, reg,    k, r, v, i) {
-        reads++
-        k = bus ":" df
-        if (!(k in present)) return 4294967295
-        r = int(reg / 4) * 4 % 256
-        v = 0
-        for (i = 3; i >= 0; i--) v = v * 256 + cfg[k, r + i]
-        return v
-    }
-    # Follows a capability list from pointer p; at most 64 headers.
-    # Sets wcap to the AGP capability offset; returns 1 when found.
-    function walk(bus, df, p,    h, n) {
-        h = rd(bus, df, p)
-        for (n = 1; h % 256 != 2; n++) {
-            p = int(h / 256) % 256
-            if (p == 0 || n >= 64) return 0
-            h = rd(bus, df, p)
-        }
-        wcap = p
-        return 1
-    }
-    # The bus scan; class 0x0300 for the adapter, 0x0600 for the chipset.
-    function find(cls,    bus, dev, fn, df, id, ptr) {
-        for (bus = 0; bus < 256; bus++)
-            for (dev = 0; dev < 32; dev++)
-                for (fn = 0; fn < 8; fn++) {
-                    df = dev * 8 + fn
-                    id = rd(bus, df, 0)
-                    if (id == 4294967295 || id == 0) break
-                    if (!bit(rd(bus, df, 4), 20)) continue
-                    ptr = rd(bus, df, 52) % 256
-                    if (!walk(bus, df, ptr)) break
-                    if (int(rd(bus, df, 8) / 65536) == cls) { fbus = bus; fdf = df; return 1 }
-                }
-        return 0
-    }
-    # The capability read: scan, pointer, walk, status and command.
-    function readcap(cls) {
-        if (!find(cls)) return 0
-        if (!walk(fbus, fdf, rd(fbus, fdf, 52) % 256)) return 0
-        rd(fbus, fdf, wcap + 4); rd(fbus, fdf, wcap + 8)
-        return 1
-    }
-    /^#/ { next }
-    $1 ~ /^[0-9a-fA-F][0-9a-fA-F]:[0-9a-fA-F][0-9a-fA-F]\.[0-7]$/ ||
-    $1 ~ /^[0-9a-fA-F][0-9a-fA-F][0-9a-fA-F][0-9a-fA-F]:[0-9a-fA-F][0-9a-fA-F]:[0-9a-fA-F][0-9a-fA-F]\.[0-7]$/ {
-        n = split($1, parts, ":")
-        domain = (n == 3) ? hex(parts[1]) : 0
-        bus = hex(parts[n - 1]); split(parts[n], df_, "."); df = hex(df_[1]) * 8 + df_[2]
-        key = (domain == 0) ? bus ":" df : ""
-        if (key != "") present[key] = 1
-        next
-    }
-    $1 ~ /^[0-9a-fA-F][0-9a-fA-F]:$/ {
-        if (key == "") next
-        off = hex(substr($1, 1, 2))
-        for (i = 2; i <= NF; i++) cfg[key, off + i - 2] = hex($i)
-        next
-    }
-    END {
-        reads = 0; valid = 0
-        if (!readcap(1536)) outcome = "no chipset"
-        else { cbus = fbus; cdf = fdf
-            if (!readcap(768)) outcome = "no adapter"
-            else {
-                id = rd(cbus, cdf, 0)
-                if (id % 65536 == 23063 && (int(id / 65536) == 15505 || int(id / 65536) == 15507) &&
-                    !bit(rd(cbus, cdf, 172), 0)) outcome = "AGP not valid"
-                else { readcap(1536); readcap(768); valid = 1; outcome = "valid" }
-            }
-        }
-        startup = reads; reads = 0
-        if (valid) { readcap(1536); readcap(768) }
-        printf "%d 0 %d %d %s\n", startup, reads, valid ? 2 : 0, outcome
-    }' "$1"
+    awk -f "$root/tools/scan-reads.awk" "$1" |
+        awk '{ v[$1] = $2 } END { print v["start-up"], 0, v["set-mode"], v["set-mode-writes"], v["outcome"] }'
 }
 
 # ---- the runs ------------------------------------------------------------------
@@ -129,7 +49,7 @@ SCN
 
 agpvm=(wine "$build/agpvm.exe" --timeout 120 --summary)
 status=0
-printf '%-26s %-15s %-15s %-15s %-15s %-14s %s\n' machine "start-up r/w" "rules r/w" \
+printf '%-28s %-15s %-15s %-15s %-15s %-14s %s\n' machine "start-up r/w" "rules r/w" \
     "Set Mode r/w" "rules r/w" "dialog shown" "outcome"
 for machine in "$root"/tests/machines/*.txt; do
     name="$(basename "$machine")"
@@ -150,7 +70,7 @@ for machine in "$root"/tests/machines/*.txt; do
         mark="  MISMATCH"
         status=1
     fi
-    printf '%-26s %-15s %-15s %-15s %-15s %-14s %s%s\n' "$name" "$sr/$sw" "$exp_sr/$exp_sw" \
+    printf '%-28s %-15s %-15s %-15s %-15s %-14s %s%s\n' "$name" "$sr/$sw" "$exp_sr/$exp_sw" \
         "$mr/$mw" "$exp_mr/$exp_mw" "$shown" "$outcome" "$mark"
 done
 
