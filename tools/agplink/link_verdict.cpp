@@ -1,7 +1,5 @@
 #include "link_verdict.h"
 
-#include <cstdio>
-
 #include "agp_functions.h"
 #include "agp_words.h"
 
