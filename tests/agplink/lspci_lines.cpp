@@ -1,0 +1,103 @@
+#include "lspci_lines.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+CommandResult RunCommand(const std::string& command)
+{
+    CommandResult result;
+    const std::string errPath = ::testing::TempDir() + "agplink-lspci-stderr.txt";
+    FILE* pipe = popen((command + " 2>'" + errPath + "'").c_str(), "r");
+    if (!pipe) return result;
+    char buffer[4096];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) result.out.append(buffer, n);
+    const int status = pclose(pipe);
+    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::ifstream err(errPath);
+    std::ostringstream text;
+    text << err.rdbuf();
+    result.err = text.str();
+    std::remove(errPath.c_str());
+    return result;
+}
+
+std::string Complaints(const std::string& err)
+{
+    std::istringstream in(err);
+    std::string line, complaints;
+    while (std::getline(in, line))
+        if (!line.empty() && line.find("libkmod") == std::string::npos) complaints += line + "\n";
+    return complaints;
+}
+
+std::vector<std::string> AgpLinesOfLspci(const std::string& lspciOutput)
+{
+    static const std::string kCapability = "\tCapabilities: [";
+    static const std::string kAgp = "] AGP version ";
+    std::vector<std::string> lines;
+    std::istringstream in(lspciOutput);
+    std::string line, function;  // "BB:DD.F class CCCC", empty outside domain 0
+    unsigned registersExpected = 0;
+    while (std::getline(in, line)) {
+        if (registersExpected > 0) {
+            const char* const label = registersExpected == 2 ? "\t\tStatus: " : "\t\tCommand: ";
+            --registersExpected;
+            if (line.compare(0, std::strlen(label), label) == 0) {
+                lines.push_back("  " + line.substr(2));
+                continue;
+            }
+            registersExpected = 0;
+        }
+        if (!line.empty() && line[0] != '\t') {
+            // "0000:01:00.0 0300: 10de:0028 (rev 15)"
+            function.clear();
+            if (line.compare(0, 5, "0000:") == 0 && line.size() > 17 && line[17] == ':')
+                function = line.substr(5, 7) + " class " + line.substr(13, 4);
+            continue;
+        }
+        const size_t agp = line.find(kAgp);
+        if (function.empty() || line.compare(0, kCapability.size(), kCapability) != 0 ||
+            agp == std::string::npos)
+            continue;
+        lines.push_back(function + " AGP capability at " +
+                        line.substr(kCapability.size(), agp - kCapability.size()) + ": " +
+                        line.substr(agp + 2));
+        registersExpected = 2;
+    }
+    return lines;
+}
+
+std::string DumpText(const std::vector<DumpFunction>& functions)
+{
+    std::string text;
+    char buffer[64];
+    for (const DumpFunction& f : functions) {
+        std::snprintf(buffer, sizeof buffer, "%02x:%02x.%d Host bridge: made by a test\n", f.bus,
+                      f.devFn >> 3, f.devFn & 7);
+        text += buffer;
+        for (unsigned row = 0; row < f.bytesGiven && row < 256; row += 16) {
+            std::snprintf(buffer, sizeof buffer, "%02x:", row);
+            text += buffer;
+            for (unsigned i = 0; i < 16; ++i) {
+                std::snprintf(buffer, sizeof buffer, " %02x", f.config[row + i]);
+                text += buffer;
+            }
+            text += "\n";
+        }
+        text += "\n";
+    }
+    return text;
+}
+
+std::string WriteTempFile(const std::string& name, const std::string& text)
+{
+    const std::string path = ::testing::TempDir() + name;
+    std::ofstream(path, std::ios::binary) << text;
+    return path;
+}
