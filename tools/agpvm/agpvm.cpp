@@ -22,6 +22,7 @@
 #include "pci_dump.h"
 #include "pci_machine.h"
 #include "scenario.h"
+#include "vm_agp.h"
 #include "vm_output.h"
 #include "vm_report.h"
 #include "vm_run.h"
@@ -75,12 +76,12 @@ int LoadMachine(const Options& options, Machine& machine)
     return 0;
 }
 
+// The machine's name, then its AGP functions in lspci's words.
 void PrintMachineInfo(const Machine& machine)
 {
-    std::printf("%s: %u function(s)\n", machine.name.c_str(),
-                static_cast<unsigned>(machine.functions.size()));
-    for (const PciDumpFunction& f : machine.functions)
-        std::printf("%02x:%02x.%x %s\n", f.bus, f.devFn >> 3, f.devFn & 7, f.description.c_str());
+    const std::vector<std::string> lines = MachineAgpLines(machine.built[0]);
+    std::printf("%s: %s\n", machine.name.c_str(), lines[0].c_str());
+    for (size_t i = 1; i < lines.size(); ++i) std::printf("%s\n", lines[i].c_str());
 }
 
 // 0, or the exit status.
@@ -132,8 +133,11 @@ void WaitForProgram(VmRun& run, HANDLE scenarioThread, Ending& ending)
     GetExitCodeProcess(run.process, &ending.exitCode);
 }
 
-void PrintRunReport(const Options& options, const VmRun& run)
+// The trace and the summary as asked for; the configuration writes are
+// checked in any case. True when a write missed the AGP command registers.
+bool PrintRunReport(const Options& options, const VmRun& run, const PciMachine& initial)
 {
+    bool badWrites = false;
     if (run.vm) {
         if (options.trace) {
             FILE* traceOut = ReportStream();
@@ -146,7 +150,9 @@ void PrintRunReport(const Options& options, const VmRun& run)
                 if (traceOut != ReportStream()) std::fclose(traceOut);
             }
         }
-        if (options.summary) PrintSummary(*run.vm, run);
+        if (options.summary) PrintCounts(*run.vm);
+        badWrites = ReportConfigWrites(*run.vm, initial, options.summary);
+        if (options.summary) PrintPhases(run);
         for (uint32_t i = 0; i < run.vm->exceptionCount && i < kVmMaxExceptions; ++i)
             Say("note: exception %08lx at %08lx passed on to the program",
                 static_cast<unsigned long>(run.vm->exceptions[i].code),
@@ -154,12 +160,13 @@ void PrintRunReport(const Options& options, const VmRun& run)
     } else if (options.summary && run.dialogShownMs >= 0) {
         Say("dialog shown %ld ms after launch", static_cast<long>(run.dialogShownMs));
     }
+    return badWrites;
 }
 
 // The run's exit status: the scenario's verdict, else the program's exit
 // code; the first failure found decides, each is reported.
 int Verdict(const Options& options, const VmRun& run, const Ending& ending,
-            const ScenarioResult* scenario, Debugger& debugger)
+            const ScenarioResult* scenario, Debugger& debugger, bool badWrites)
 {
     int status = static_cast<int>(ending.exitCode);
     bool failed = false;
@@ -191,6 +198,10 @@ int Verdict(const Options& options, const VmRun& run, const Ending& ending,
     }
     if (run.vm && ReportIllegal(*run.vm)) {
         if (!failed) status = kExitIllegalAccess;
+        failed = true;
+    }
+    if (badWrites) {
+        if (!failed) status = kExitBadWrite;
         failed = true;
     }
     if (ending.stuck) {
@@ -226,6 +237,7 @@ int main(int argc, char** argv)
     VmRun run;
     run.verbose = options.verbose;
     run.stepBoundMs = options.stepSeconds * 1000;
+    run.initialMachine = &machine.built[0];
     if (!ResolveProgram(options.program[0], run.programPath)) return kExitUsage;
     LaunchRequest request;
     request.program = options.program;
@@ -238,6 +250,8 @@ int main(int argc, char** argv)
     Say("running %s on %s (%u functions)%s", run.programPath.c_str(), machine.name.c_str(),
         static_cast<unsigned>(machine.functions.size()),
         options.plain ? " without emulation" : options.slow ? " emulated by the debugger" : "");
+    if (options.summary)
+        for (const std::string& line : MachineAgpLines(machine.built[0])) Say("%s", line.c_str());
 
     ScenarioJob scenarioJob = {&scenario, &run, ScenarioResult()};
     HANDLE scenarioThread = nullptr;
@@ -263,10 +277,10 @@ int main(int argc, char** argv)
     }
 
     g_relay.Drain();
-    PrintRunReport(options, run);
+    const bool badWrites = PrintRunReport(options, run, machine.built[0]);
     Say("program exit code %lu (0x%08lx)", ending.exitCode, ending.exitCode);
     const int status = Verdict(options, run, ending, scenarioThread ? &scenarioJob.result : nullptr,
-                               debugger);
+                               debugger, badWrites);
     EndLaunch(launch);
     CloseReportFile();
     return status;

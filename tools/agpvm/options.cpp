@@ -11,7 +11,9 @@ const char kUsage[] =
     "Runs PROGRAM with its port instructions emulated against the PCI machine\n"
     "of MACHINE.txt (an `lspci -xxx` dump; a built-in AGP 2x machine without it).\n"
     "options:\n"
-    "  --summary          print access counts and every configuration write\n"
+    "  --summary          the machine's AGP functions, access counts, every configuration\n"
+    "                     write decoded, and the AGP link verdict at start-up and after\n"
+    "                     each Set Mode\n"
     "  --trace[=FILE]     print every port access in order (op, port, value)\n"
     "  --scenario FILE    drive the program by the steps in FILE\n"
     "  --timeout SECONDS  bound on the whole run (default 60); the program is ended then\n"
@@ -19,13 +21,14 @@ const char kUsage[] =
     "  --output FILE      write agpvm's report to FILE instead of standard output\n"
     "  --slow             emulate every instruction in the debugger (no handler DLL)\n"
     "  --plain            no emulation: the program runs as Wine runs it, ports denied\n"
-    "  --machine-info     print the machine's functions and exit\n"
+    "  --machine-info     print the machine's AGP functions in lspci's words and exit\n"
     "  --verbose          report each scenario step as it starts\n"
     "  --desktop WxH      size of the Wine virtual desktop the program runs in (640x480)\n"
     "  --no-desktop       run the program on agpvm's own desktop (a real display's)\n"
     "exit status: with a scenario 0 when it passed; otherwise the program's exit code;\n"
     "  2 bad usage or machine, 3 scenario failed, 4 illegal port access, 5 program\n"
-    "  stuck, 6 program could not be started, 7 program crashed.\n";
+    "  stuck, 6 program could not be started, 7 program crashed, 8 a configuration\n"
+    "  write that is not to an AGP command register.\n";
 
 int Usage(const std::string& problem)
 {

@@ -12,6 +12,7 @@ enum ExitStatus {
     kExitStuck = 5,
     kExitStartFailed = 6,
     kExitCrashed = 7,
+    kExitBadWrite = 8,  // a configuration write missed the AGP command registers
 };
 
 struct Options {

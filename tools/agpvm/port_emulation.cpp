@@ -104,6 +104,7 @@ void EmulateIo(VmShared& vm, const IoInstruction& io, const uint8_t* bytes, IoRe
                                      : 0xFFFFFFFFu;
                 w.newValue = value;
                 w.accessIndex = vm.accessCount;
+                w.readsBefore = vm.configReads;
             }
             ++vm.configWrites;
         }

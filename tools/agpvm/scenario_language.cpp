@@ -31,12 +31,17 @@
 //                                   FILE missing next to the program; answered, ended
 //   expect-exit [CODE]              the program ends (with CODE)
 //   mark NAME                       counts accesses up to here as phase NAME
-//   print-text CONTROL [LABEL]      prints the control's text (nothing when it is
-//                                   empty and no label is given)
+//   print-text CONTROL [LABEL]      prints the control's text, as "LABEL: TEXT" with a
+//                                   label ("(empty)" for none); without a label
+//                                   nothing when it is empty
 //   dismiss-messages                let the program finish, printing and dismissing
 //                                   the message boxes it shows meanwhile
 //   print-writes                    prints the configuration writes since the last
-//                                   write check and takes them as expected
+//                                   write check, decoded in lspci's words, and takes
+//                                   them as expected
+//   print TEXT                      prints TEXT as a line
+//   print-link WHEN                 prints the verdict on the AGP link as lumbrel's
+//                                   start-up would find it now ("AGP link WHEN: ...")
 //   signal FILE / wait-file FILE    create a file / wait until a file exists
 //
 // Checks first wait until the program has handled the earlier steps (or
@@ -81,6 +86,8 @@ const StepSpec kSteps[] = {
     {"wait-file", 1, 1},
     {"dismiss-messages", 0, 0},
     {"print-writes", 0, 0},
+    {"print", 1, 1},
+    {"print-link", 1, 1},
 };
 
 // Splits a line into words and quoted strings.

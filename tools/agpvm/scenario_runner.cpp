@@ -68,6 +68,8 @@ void Runner::RunStep(const ScenarioStep& step)
     else if (c == "expect-exit") ExpectExit(a);
     else if (c == "mark") Mark(StringOf(a[0]));
     else if (c == "print-text") PrintText(a);
+    else if (c == "print") PrintLine("%s", StringOf(a[0]).c_str());
+    else if (c == "print-link") PrintLink(StringOf(a[0]));
     else if (c == "signal") Signal(ToWindowsPath(StringOf(a[0])));
     else if (c == "wait-file") WaitFile(ToWindowsPath(StringOf(a[0])));
     else Fail("step " + c + " cannot be run");

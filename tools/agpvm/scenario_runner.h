@@ -9,10 +9,13 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "pci_machine.h"
 #include "scenario.h"
+#include "vm_agp.h"
 #include "vm_run.h"
 
 class Runner {
@@ -80,6 +83,7 @@ private:
     void ExpectWrites(const std::vector<std::string>& args);
     void ExpectNoWrites();
     void PrintWrites();
+    void PrintLink(const std::string& when);
     void ExpectReads(const std::string& count);
     void Mark(const std::string& name);
     void ExpectExit(const std::vector<std::string>& args);
@@ -91,6 +95,9 @@ private:
     LONG pending_ = 0;          // sent messages not yet handled by the program
     uint32_t writeCursor_ = 0;  // configuration writes taken by a step so far
     uint32_t readCursor_ = 0;   // configuration reads counted up to the last mark
+    std::unique_ptr<PciMachine> replay_;  // the machine as loaded, with writes replayed
+    uint32_t replayed_ = 0;              // writes applied to replay_
+    std::unique_ptr<LinkJudgement> lastLink_;  // the last verdict printed
     bool exitSeen_ = false;
     DWORD exitCode_ = 0;
 };

@@ -1,10 +1,12 @@
 // Scenario steps on the machine and the run: configuration writes and
 // reads, phase marks, the program's end, and files that pace a caller.
 #include <cstdio>
+#include <memory>
 
 #include "program_windows.h"
 #include "scenario_runner.h"
 #include "scenario_text.h"
+#include "vm_agp.h"
 #include "vm_output.h"
 
 void Runner::ExpectWrites(const std::vector<std::string>& args)
@@ -55,18 +57,47 @@ void Runner::ExpectReads(const std::string& count)
         Fail(Format("%lu configuration reads, expected %lu", static_cast<unsigned long>(reads), expected));
 }
 
+// Each write since the last write check, decoded and checked against the
+// machine as that write found it (replayed from the machine as loaded).
 void Runner::PrintWrites()
 {
-    if (!run_.vm) Fail("configuration writes are seen only in the VM");
+    if (!run_.vm || !run_.initialMachine) Fail("configuration writes are seen only in the VM");
     Sync();
     const VmShared& vm = *run_.vm;
-    const uint32_t end = vm.configWrites;
-    for (uint32_t i = writeCursor_; i < end && i < kVmMaxConfigWrites; ++i) {
-        const VmConfigWrite& w = vm.writes[i];
-        PrintLine("write %s %02lx %08lx", ConfigLocation(w.address).c_str(),
-                  static_cast<unsigned long>(w.address & 0xFC), static_cast<unsigned long>(w.newValue));
+    const uint32_t end = vm.configWrites < kVmMaxConfigWrites ? vm.configWrites : kVmMaxConfigWrites;
+    if (!replay_) replay_.reset(new PciMachine(*run_.initialMachine));
+    if (writeCursor_ == end) PrintLine("  none");
+    for (; replayed_ < end; ++replayed_) {
+        const VmConfigWrite& w = vm.writes[replayed_];
+        if (replayed_ >= writeCursor_) {
+            const WriteCheck check = CheckConfigWrite(*replay_, w);
+            if (check.onAgpCommand) {
+                PrintLine("  %s", ConfigWriteWords(w).c_str());
+                PrintLine("      old %s", check.oldWords.c_str());
+                PrintLine("      new %s", check.newWords.c_str());
+            } else {
+                PrintLine("  %s: not an AGP command register: %s", ConfigWriteWords(w).c_str(),
+                          check.problem.c_str());
+            }
+        }
+        uint32_t bus, devFn, reg;
+        if (DecodeConfigAddress(w.address, bus, devFn, reg))
+            PciMachineWriteConfig(*replay_, bus, devFn, reg, w.newValue);
     }
-    writeCursor_ = end;
+    writeCursor_ = vm.configWrites;
+}
+
+// The verdict on the AGP link as the machine stands now; after the first,
+// each problem says whether the previous verdict had it.
+void Runner::PrintLink(const std::string& when)
+{
+    if (!run_.vm) Fail("the AGP link is judged only in the VM");
+    Sync();
+    std::unique_ptr<PciMachine> now(new PciMachine(run_.vm->machine));
+    std::unique_ptr<LinkJudgement> judgement(new LinkJudgement(JudgeLink(*now)));
+    for (const std::string& line : LinkLines(when, *judgement, lastLink_.get()))
+        PrintLine("%s", line.c_str());
+    lastLink_ = std::move(judgement);
 }
 
 void Runner::ExpectNoWrites()

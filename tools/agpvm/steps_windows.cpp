@@ -387,6 +387,7 @@ void Runner::PrintText(const std::vector<std::string>& args)
     HWND control = RequireControl(RequireMainDialog(), args[0]);
     std::string text;
     if (!TextOf(control, text)) Fail("the control does not answer");
-    if (args.size() > 1) PrintLine("%s: %s", StringOf(args[1]).c_str(), text.c_str());
+    if (args.size() > 1)
+        PrintLine("%s: %s", StringOf(args[1]).c_str(), text.empty() ? "(empty)" : text.c_str());
     else if (!text.empty()) PrintLine("%s", text.c_str());
 }

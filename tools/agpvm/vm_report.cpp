@@ -2,8 +2,10 @@
 #include "vm_report.h"
 
 #include <cstring>
+#include <memory>
 
 #include "port_emulation.h"
+#include "vm_agp.h"
 #include "vm_output.h"
 
 void PrintTrace(const VmShared& vm, FILE* out)
@@ -23,7 +25,7 @@ void PrintTrace(const VmShared& vm, FILE* out)
                      static_cast<unsigned long>(vm.accessCount - kVmLogCapacity));
 }
 
-void PrintSummary(const VmShared& vm, const VmRun& run)
+void PrintCounts(const VmShared& vm)
 {
     Say("%lu port accesses: %lu in, %lu out; configuration reads %lu, writes %lu; address "
         "writes %lu, reads %lu",
@@ -38,22 +40,10 @@ void PrintSummary(const VmShared& vm, const VmRun& run)
         Say("emulation: %lu accesses from the first to the last within %lu ms", 
             static_cast<unsigned long>(vm.accessCount), ms);
     }
-    const uint32_t writes =
-        vm.configWrites < kVmMaxConfigWrites ? vm.configWrites : kVmMaxConfigWrites;
-    for (uint32_t i = 0; i < writes; ++i) {
-        const VmConfigWrite& w = vm.writes[i];
-        if (!(w.address & 0x80000000u))
-            Say("configuration write with the enable bit clear (latch %08lx): %08lx dropped",
-                static_cast<unsigned long>(w.address), static_cast<unsigned long>(w.newValue));
-        else
-            Say("configuration write %s reg %02lx: %08lx -> %08lx%s", ConfigLocation(w.address).c_str(),
-                static_cast<unsigned long>(w.address & 0xFC),
-                static_cast<unsigned long>(w.oldValue), static_cast<unsigned long>(w.newValue),
-                w.present ? "" : " (no such function)");
-    }
-    if (vm.configWrites > kVmMaxConfigWrites)
-        Say("... %lu more configuration writes not kept",
-            static_cast<unsigned long>(vm.configWrites - kVmMaxConfigWrites));
+}
+
+void PrintPhases(const VmRun& run)
+{
     uint32_t prevAccesses = 0, prevReads = 0, prevWrites = 0;
     for (const PhaseMark& m : run.marks) {
         Say("phase %s: configuration reads %lu, writes %lu (port accesses %lu) at %lu ms",
@@ -88,4 +78,56 @@ bool ReportIllegal(const VmShared& vm)
             static_cast<unsigned long>(bad.eip), bytes);
     }
     return true;
+}
+
+bool ReportConfigWrites(const VmShared& vm, const PciMachine& initial, bool print)
+{
+    // The machine as each write found it: the machine as loaded, with the
+    // earlier writes applied as mechanism #1 applies them.
+    std::unique_ptr<PciMachine> machine(new PciMachine(initial));
+    LinkJudgement before;
+    if (print) {
+        before = JudgeLink(*machine);
+        for (const std::string& line : LinkLines("at start-up", before, nullptr))
+            Say("%s", line.c_str());
+    }
+    bool bad = false;
+    const uint32_t kept = vm.configWrites < kVmMaxConfigWrites ? vm.configWrites : kVmMaxConfigWrites;
+    for (uint32_t i = 0; i < kept; ++i) {
+        const VmConfigWrite& w = vm.writes[i];
+        const WriteCheck check = CheckConfigWrite(*machine, w);
+        if (check.onAgpCommand) {
+            if (print) {
+                Say("%s", ConfigWriteWords(w).c_str());
+                Say("    old %s", check.oldWords.c_str());
+                Say("    new %s", check.newWords.c_str());
+            }
+        } else {
+            bad = true;
+            if (w.address & 0x80000000u)
+                Say("FAIL: %s: not an AGP command register: %s", ConfigWriteWords(w).c_str(),
+                    check.problem.c_str());
+            else
+                Say("FAIL: configuration write with the enable bit clear (latch %08lx): %08lx "
+                    "dropped: it reaches no AGP command register",
+                    static_cast<unsigned long>(w.address), static_cast<unsigned long>(w.newValue));
+        }
+        uint32_t bus, devFn, reg;
+        if (DecodeConfigAddress(w.address, bus, devFn, reg))
+            PciMachineWriteConfig(*machine, bus, devFn, reg, w.newValue);
+        // Writes with no configuration read between them are one Set Mode.
+        const bool groupEnds = i + 1 == kept || vm.writes[i + 1].readsBefore != w.readsBefore;
+        if (print && groupEnds) {
+            const LinkJudgement after = JudgeLink(*machine);
+            for (const std::string& line : LinkLines("after Set Mode", after, &before))
+                Say("%s", line.c_str());
+            before = after;
+        }
+    }
+    if (vm.configWrites > kVmMaxConfigWrites) {
+        Say("FAIL: %lu more configuration writes than agpvm keeps, not checked",
+            static_cast<unsigned long>(vm.configWrites - kVmMaxConfigWrites));
+        bad = true;
+    }
+    return bad;
 }

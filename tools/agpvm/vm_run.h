@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "pci_machine.h"
 #include "vm_shared.h"
 
 // The function a configuration address reaches, as bus:dev.fn.
@@ -34,6 +35,7 @@ struct VmRun {
     DWORD mainThreadId = 0;
     HANDLE mainThread = nullptr;
     VmShared* vm = nullptr;          // null when the program runs without emulation
+    const PciMachine* initialMachine = nullptr;  // the machine as loaded, before the program ran
     std::string programPath;         // as the program was started (a Windows path)
     DWORD startTick = 0;             // GetTickCount at launch
     DWORD deadline = 0;              // GetTickCount value that ends the run

@@ -12,7 +12,7 @@
 #include "pci_machine.h"
 
 const uint32_t kVmSharedMagic = 0x4D565041;  // "APVM"
-const uint32_t kVmSharedVersion = 6;
+const uint32_t kVmSharedVersion = 7;
 
 const unsigned kVmMaxConfigWrites = 65536;
 const unsigned kVmMaxIllegal = 32;
@@ -38,6 +38,7 @@ struct VmConfigWrite {
     uint32_t newValue;  // value written
     uint32_t present;   // 1 when the latch addressed an existing function
     uint32_t accessIndex;
+    uint32_t readsBefore;  // configuration reads before it: writes with no read between belong together
 };
 
 // An access other than 32 bits at 0xCF8/0xCFC, or a string I/O instruction.

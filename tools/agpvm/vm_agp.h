@@ -1,0 +1,44 @@
+// The AGP side of agpvm's report: the machine's AGP functions in lspci's
+// words, each configuration write checked against the AGP command
+// registers and decoded, and the verdict on the AGP link that lumbrel's
+// start-up would find.
+#ifndef LUMBREL_AGPVM_VM_AGP_H
+#define LUMBREL_AGPVM_VM_AGP_H
+
+#include <string>
+#include <vector>
+
+#include "link_verdict.h"
+#include "pci_machine.h"
+#include "vm_shared.h"
+
+// The header line and every AGP capability of the machine, as lines.
+std::vector<std::string> MachineAgpLines(const PciMachine& machine);
+
+struct WriteCheck {
+    bool onAgpCommand = false;    // the write lands on an AGP command register
+    std::string problem;          // why not, when it does not
+    std::string oldWords, newWords;  // "Command: ..." of the old and the new value
+};
+
+// Checks a write against the machine as it was just before it.
+WriteCheck CheckConfigWrite(const PciMachine& before, const VmConfigWrite& write);
+
+// "configuration write 01:00.0 reg 4c: 1f000101 -> 1f000302"
+std::string ConfigWriteWords(const VmConfigWrite& write);
+
+// The link as lumbrel's start-up finds it on a machine.
+struct LinkJudgement {
+    bool judged = false;
+    std::string why;  // when not judged: which party lumbrel finds no AGP capability of
+    AgpLinkVerdict verdict;
+};
+
+LinkJudgement JudgeLink(const PciMachine& machine);
+
+// "AGP link WHEN: ..." and one line per problem. With `before`, each
+// problem says whether it was there before Set Mode or came with it.
+std::vector<std::string> LinkLines(const std::string& when, const LinkJudgement& now,
+                                   const LinkJudgement* before);
+
+#endif
