@@ -76,12 +76,15 @@ int LoadMachine(const Options& options, Machine& machine)
     return 0;
 }
 
-// The machine's name, then its AGP functions in lspci's words.
+// The machine's name, its AGP functions in lspci's words, and the verdict
+// on the AGP link that lumbrel's start-up would find.
 void PrintMachineInfo(const Machine& machine)
 {
     const std::vector<std::string> lines = MachineAgpLines(machine.built[0]);
     std::printf("%s: %s\n", machine.name.c_str(), lines[0].c_str());
     for (size_t i = 1; i < lines.size(); ++i) std::printf("%s\n", lines[i].c_str());
+    for (const std::string& line : LinkLines("at start-up", JudgeLink(machine.built[0]), nullptr))
+        std::printf("%s\n", line.c_str());
 }
 
 // 0, or the exit status.
