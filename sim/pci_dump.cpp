@@ -259,7 +259,10 @@ class DumpReader {
 public:
     explicit DumpReader(const std::string& source) : source_(source) {}
 
-    bool Read(const std::string& text, std::vector<PciDumpFunction>& functions,
+    // Warnings in line order, or in reading order (the rows' as they
+    // come, a function's own after its rows, a function given twice at the
+    // end), so that the first is the first problem met.
+    bool Read(const std::string& text, bool lineOrder, std::vector<PciDumpFunction>& functions,
               std::vector<std::string>& warnings, std::string& error);
 
 private:
@@ -285,8 +288,9 @@ private:
     std::string prefix_;             // quote markers and indentation of the function line
 };
 
-bool DumpReader::Read(const std::string& text, std::vector<PciDumpFunction>& functions,
-                      std::vector<std::string>& warnings, std::string& error)
+bool DumpReader::Read(const std::string& text, bool lineOrder,
+                      std::vector<PciDumpFunction>& functions, std::vector<std::string>& warnings,
+                      std::string& error)
 {
     std::vector<TextLine> lines = SplitLines(text);
     if (LooksQuotedPrintable(lines)) lines = DecodeQuotedPrintable(lines);
@@ -339,8 +343,9 @@ bool DumpReader::Read(const std::string& text, std::vector<PciDumpFunction>& fun
         return source_ + ":" + std::to_string(line) + ": " + what;
     };
     auto publish = [&]() {
-        std::stable_sort(warnings_.begin(), warnings_.end(),
-                         [](const auto& a, const auto& b) { return a.first < b.first; });
+        if (lineOrder)
+            std::stable_sort(warnings_.begin(), warnings_.end(),
+                             [](const auto& a, const auto& b) { return a.first < b.first; });
         warnings.clear();
         for (const auto& w : warnings_) warnings.push_back(message(w.first, w.second));
     };
@@ -505,44 +510,65 @@ std::vector<PciDumpFunction> DumpReader::Merged()
     return merged;
 }
 
-}  // namespace
-
-bool ParsePciDump(const std::string& text, const std::string& sourceName,
-                  std::vector<PciDumpFunction>& functions, std::vector<std::string>& warnings,
-                  std::string& error)
+// The first problem met while reading is the error.
+bool ReadDumpStrictly(const std::string& text, const std::string& sourceName,
+                      std::vector<PciDumpFunction>& functions, std::string& error)
 {
-    return DumpReader(sourceName).Read(text, functions, warnings, error);
-}
-
-bool ParsePciDump(const std::string& text, const std::string& sourceName,
-                  std::vector<PciDumpFunction>& functions, std::string& error)
-{
+    std::vector<PciDumpFunction> read;
     std::vector<std::string> warnings;
-    return ParsePciDump(text, sourceName, functions, warnings, error);
+    if (!DumpReader(sourceName).Read(text, false, read, warnings, error)) return false;
+    if (!warnings.empty()) {
+        error = warnings[0];
+        return false;
+    }
+    functions.swap(read);
+    return true;
 }
 
-bool LoadPciDumpFile(const std::string& path, std::vector<PciDumpFunction>& functions,
-                     std::vector<std::string>& warnings, std::string& error)
+bool ReadFile(const std::string& path, std::string& text, std::string& error)
 {
     std::ifstream file(path, std::ios::binary);
     if (!file) {
         error = path + ": cannot open the file";
         return false;
     }
-    std::ostringstream text;
-    text << file.rdbuf();
+    std::ostringstream content;
+    content << file.rdbuf();
     if (file.bad()) {
         error = path + ": cannot read the file";
         return false;
     }
-    return ParsePciDump(text.str(), path, functions, warnings, error);
+    text = content.str();
+    return true;
+}
+
+}  // namespace
+
+bool ParsePciDump(const std::string& text, const std::string& sourceName,
+                  std::vector<PciDumpFunction>& functions, std::vector<std::string>& warnings,
+                  std::string& error)
+{
+    return DumpReader(sourceName).Read(text, true, functions, warnings, error);
+}
+
+bool ParsePciDump(const std::string& text, const std::string& sourceName,
+                  std::vector<PciDumpFunction>& functions, std::string& error)
+{
+    return ReadDumpStrictly(text, sourceName, functions, error);
+}
+
+bool LoadPciDumpFile(const std::string& path, std::vector<PciDumpFunction>& functions,
+                     std::vector<std::string>& warnings, std::string& error)
+{
+    std::string text;
+    return ReadFile(path, text, error) && ParsePciDump(text, path, functions, warnings, error);
 }
 
 bool LoadPciDumpFile(const std::string& path, std::vector<PciDumpFunction>& functions,
                      std::string& error)
 {
-    std::vector<std::string> warnings;
-    return LoadPciDumpFile(path, functions, warnings, error);
+    std::string text;
+    return ReadFile(path, text, error) && ReadDumpStrictly(text, path, functions, error);
 }
 
 std::string FormatPciDump(const std::vector<PciDumpFunction>& functions)

@@ -39,11 +39,13 @@ bool ParsePciDump(const std::string& text, const std::string& sourceName,
                   std::vector<PciDumpFunction>& functions, std::vector<std::string>& warnings,
                   std::string& error);
 
-// The same without the warnings.
+// The same, strictly: damaged data is an error too, the message being
+// the first problem met while reading.
 bool ParsePciDump(const std::string& text, const std::string& sourceName,
                   std::vector<PciDumpFunction>& functions, std::string& error);
 
-// Reads and parses a file; a file that cannot be read is an error too.
+// Reads and parses a file, with warnings or strictly; a file that cannot
+// be read is an error too.
 bool LoadPciDumpFile(const std::string& path, std::vector<PciDumpFunction>& functions,
                      std::vector<std::string>& warnings, std::string& error);
 bool LoadPciDumpFile(const std::string& path, std::vector<PciDumpFunction>& functions,

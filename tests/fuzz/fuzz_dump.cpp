@@ -3,6 +3,8 @@
 // - a warning or the error is not one "fuzz.txt:LINE: ..." line of
 //   printable ASCII with LINE inside the text, or a failed read changed the
 //   caller's list;
+// - the strict read (no warnings) disagrees with the warnings or gives
+//   other functions;
 // - a function is given twice, claims more than 256 bytes, or holds bytes
 //   other than 0 past the ones it gives;
 // - the machine, written back with FormatPciDump and read again, is another
@@ -81,6 +83,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
               "a failed read changed the caller's list");
         return 0;
     }
+
+    // The strict form takes the text only where no warning is given, and
+    // then as the same functions.
+    std::vector<PciDumpFunction> strict;
+    std::string strictError;
+    const bool strictOk = ParsePciDump(text, kSource, strict, strictError);
+    Check(strictOk == warnings.empty(), "strict read disagrees with the warnings", strictError);
+    if (strictOk)
+        Check(strict.size() == functions.size() && FormatPciDump(strict) == FormatPciDump(functions),
+              "strict read gives other functions");
+    else
+        CheckMessage(strictError, lines);
 
     std::vector<bool> seen(256 * 256);
     for (const PciDumpFunction& f : functions) {

@@ -394,6 +394,33 @@ TEST(PciDumpTest, FileMessagesNameThePath)
     std::remove(path.c_str());
 }
 
+// The forms without warnings take damaged data as an error: the first
+// problem met while reading, even where a warning of an earlier line
+// follows from it.
+TEST(PciDumpTest, StrictFormsRefuseDamagedData)
+{
+    const std::string damaged = "00:00.0 A\n00: 86 80 90 71 06 00 10 22 03 00 00\n";
+    std::vector<PciDumpFunction> functions(1);
+    functions[0].bus = 0x42;
+    std::string error;
+    EXPECT_FALSE(ParsePciDump(damaged, "m.txt", functions, error));
+    EXPECT_EQ(error, "m.txt:2: row 00: holds 11 bytes instead of 16");
+    ASSERT_EQ(functions.size(), 1u);
+    EXPECT_EQ(functions[0].bus, 0x42);
+
+    const std::string path = ::testing::TempDir() + "lumbrel-damaged-machine.txt";
+    std::ofstream(path, std::ios::binary) << damaged;
+    EXPECT_FALSE(LoadPciDumpFile(path, functions, error));
+    EXPECT_EQ(error, path + ":2: row 00: holds 11 bytes instead of 16");
+    std::remove(path.c_str());
+
+    // Posted but whole, a dump reads as with warnings.
+    const std::string quoted = posted::Prefixed("00:00.0 A\n" + HexLines(1), "> ", true);
+    ASSERT_TRUE(ParsePciDump(quoted, "m.txt", functions, error)) << error;
+    ASSERT_EQ(functions.size(), 1u);
+    ExpectBytes(functions[0], 1);
+}
+
 // Written back and read again, a machine is the same: functions,
 // descriptions, bytes (a row given in part comes back whole), and no
 // warning but the one for a function without bytes.
