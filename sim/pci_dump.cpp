@@ -246,13 +246,15 @@ bool ParseRowStart(const std::string& text, size_t pos, RowStart& row)
     return true;
 }
 
-// A detail line of `lspci -v` ("Subsystem: ...", "Flags: ...") starts with
-// a word that ends in a colon; a wrapped description does not.
+// The first detail line of `lspci -v` ("Subsystem: ...", "Flags: ...",
+// "Control: ...") starts with a capitalised word that ends in a colon; a
+// description wrapped in its class name ("controller: NVIDIA ...") does
+// not.
 bool StartsWithLabel(const std::string& text, size_t pos)
 {
     size_t end = pos;
     while (end < text.size() && !IsSpace(text[end])) ++end;
-    return end > pos && text[end - 1] == ':';
+    return end > pos + 1 && text[pos] >= 'A' && text[pos] <= 'Z' && text[end - 1] == ':';
 }
 
 class DumpReader {

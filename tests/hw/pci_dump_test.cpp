@@ -146,6 +146,10 @@ TEST(PciDumpTest, AcceptedFormsReadWithoutWarnings)
          "01:00.0 VGA\n" + rows + "\n0001:01:00.0 VGA\n" + HexLines(9), 1, 256},
         {"lspci -x then lspci -xxx: one function with all bytes",
          "01:00.0 VGA\n" + HexLines(5, 4) + "\n01:00.0 VGA again\n" + rows, 1, 256},
+        {"a description wrapped in its class name, lspci -v details unindented after it",
+         "01:00.0 VGA compatible\ncontroller: S3 Inc.\nTrio64\nSubsystem: S3 Inc. Device\nFlags: "
+         "medium devsel\n" + rows,
+         1, 256, "VGA compatible controller: S3 Inc. Trio64"},
         {"a bare slot line where no line has a description",
          "$ lspci -xxx\n01:00.0\n" + rows, 1, 256, ""},
         {"nothing but comments, blank and quoted blank lines", "# empty\n\n   \n>\n> > \n# x\n", 0,
