@@ -42,6 +42,16 @@ for shot in build/lumbrel.png build/lumbrel-after.png; do
         fail "$shot is not a 640x480 screenshot"
 done
 
+# The same machine as a mail quotes it, after a prompt: the same writes.
+{ echo 'On Monday Bob wrote:'; echo '> $ sudo lspci -xxx'; sed 's/^/> /' tests/machines/agp2x-classic.txt; } \
+    > build/dry-run-quoted.txt
+args="build/dry-run-quoted.txt --rate 2x --addressing sba"
+run $args
+[ "$status" = 0 ] || fail "run.sh $args exited $status"
+[ "$(grep -E '^  configuration write ' <<<"$out")" = "$writes" ] || fail "the quoted dump gives other writes"
+grep -q 'warning' <<<"$out" && fail "the quoted dump gives warnings: $out"
+rm -f build/dry-run-quoted.txt
+
 # lumbrel's own answer is not a failure of the run.
 args="tests/machines/no-common-rate.txt --rate 2x"
 run $args
@@ -61,7 +71,7 @@ done <<'CASES'
 unknown option --fast|--fast||
 no such file: no-such-dump.txt|no-such-dump.txt||
 one dump at most|tests/machines/agp2x-classic.txt|tests/machines/empty-bus.txt|
-bad machine file|build/dry-run-not-a-dump.txt||
+no PCI function in this text|build/dry-run-not-a-dump.txt||
 CASES
 rm -f build/dry-run-not-a-dump.txt
 

@@ -55,15 +55,20 @@ int LoadMachine(const Options& options, Machine& machine)
                          options.machinePath.c_str());
             return kExitUsage;
         }
-        if (!ParsePciDump(text, options.machinePath, machine.functions, error)) {
+        std::vector<std::string> warnings;
+        if (!ParsePciDump(text, options.machinePath, machine.functions, warnings, error)) {
             std::fprintf(stderr, "agpvm: bad machine file: %s\n", error.c_str());
             return kExitUsage;
         }
+        // Damaged rows are read as lspci reads them, and named.
+        for (const std::string& warning : warnings)
+            std::fprintf(stderr, "agpvm: warning: %s\n", warning.c_str());
     }
     // lspci run without root privileges shows only the first 64 bytes, which
     // hides the capability list; say so rather than let the run look odd.
+    // (Fewer than 64 is damage, which the reader has named already.)
     for (const PciDumpFunction& f : machine.functions)
-        if (f.bytesGiven < 256)
+        if (f.bytesGiven >= 64 && f.bytesGiven < 256)
             std::fprintf(stderr,
                          "agpvm: warning: %02x:%02x.%x gives only %u of its 256 configuration "
                          "bytes; the rest read as 0 (run lspci -xxx as root for all of them)\n",
