@@ -8,34 +8,6 @@
 #include <fstream>
 #include <sstream>
 
-CommandResult RunCommand(const std::string& command)
-{
-    CommandResult result;
-    const std::string errPath = ::testing::TempDir() + "agplink-lspci-stderr.txt";
-    FILE* pipe = popen((command + " 2>'" + errPath + "'").c_str(), "r");
-    if (!pipe) return result;
-    char buffer[4096];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) result.out.append(buffer, n);
-    const int status = pclose(pipe);
-    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    std::ifstream err(errPath);
-    std::ostringstream text;
-    text << err.rdbuf();
-    result.err = text.str();
-    std::remove(errPath.c_str());
-    return result;
-}
-
-std::string Complaints(const std::string& err)
-{
-    std::istringstream in(err);
-    std::string line, complaints;
-    while (std::getline(in, line))
-        if (!line.empty() && line.find("libkmod") == std::string::npos) complaints += line + "\n";
-    return complaints;
-}
-
 std::vector<std::string> AgpLinesOfLspci(const std::string& lspciOutput)
 {
     static const std::string kCapability = "\tCapabilities: [";

@@ -7,14 +7,7 @@
 #include <string>
 #include <vector>
 
-struct CommandResult {
-    int exitCode = -1;
-    std::string out, err;
-};
-CommandResult RunCommand(const std::string& command);
-
-// lspci's complaints, without its note that it cannot load kernel-module data.
-std::string Complaints(const std::string& err);
+#include "run_command.h"
 
 // From `lspci -D -n -vv` output: for each AGP capability of a domain-0
 // function, "BB:DD.F class CCCC AGP capability at XX: AGP version M.m",

@@ -16,43 +16,9 @@
 
 #include "hw_test_util.h"
 #include "posted_dump.h"
+#include "run_command.h"
 
 namespace {
-
-struct CommandResult {
-    int exitCode = -1;
-    std::string out, err;
-};
-
-CommandResult RunCommand(const std::string& command)
-{
-    CommandResult result;
-    const std::string errPath = ::testing::TempDir() + "lumbrel-lspci-stderr.txt";
-    FILE* pipe = popen((command + " 2>'" + errPath + "'").c_str(), "r");
-    if (!pipe) return result;
-    char buffer[4096];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) result.out.append(buffer, n);
-    const int status = pclose(pipe);
-    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    std::ifstream err(errPath);
-    std::ostringstream text;
-    text << err.rdbuf();
-    result.err = text.str();
-    std::remove(errPath.c_str());
-    return result;
-}
-
-// lspci's complaints, without its note that it cannot load kernel-module
-// data (which has nothing to do with the file).
-std::string Complaints(const std::string& err)
-{
-    std::istringstream in(err);
-    std::string line, complaints;
-    while (std::getline(in, line))
-        if (!line.empty() && line.find("libkmod") == std::string::npos) complaints += line + "\n";
-    return complaints;
-}
 
 std::string Slot(const PciDumpFunction& f)
 {
