@@ -45,6 +45,12 @@ struct Pe {
         Set16(at + 2, v >> 16);
     }
     size_t Directory(uint32_t index) const { return optional + 96 + 8 * index; }
+    // A directory entry that points at something.
+    void SetDirectory(uint32_t index, uint32_t size)
+    {
+        Set32(Directory(index), 0x1000);
+        Set32(Directory(index) + 4, size);
+    }
 
     // The section header that holds `rva`, and the file offset of `rva`.
     size_t SectionHeaderOf(uint32_t rva) const
@@ -96,9 +102,9 @@ const Defect kDefects[] = {
     {"os-version-4.10", [](Pe& pe) { pe.Set16(pe.optional + 42, 10); }},
     {"subsystem-version-5", [](Pe& pe) { pe.Set16(pe.optional + 48, 5); }},
     {"subsystem-version-4.10", [](Pe& pe) { pe.Set16(pe.optional + 50, 10); }},
-    {"debug-directory", [](Pe& pe) { pe.Set32(pe.Directory(6), 0x1000), pe.Set32(pe.Directory(6) + 4, 28); }},
-    {"bound-import-directory", [](Pe& pe) { pe.Set32(pe.Directory(11), 0x1000), pe.Set32(pe.Directory(11) + 4, 8); }},
-    {"delay-import-directory", [](Pe& pe) { pe.Set32(pe.Directory(13), 0x1000), pe.Set32(pe.Directory(13) + 4, 32); }},
+    {"debug-directory", [](Pe& pe) { pe.SetDirectory(6, 28); }},
+    {"bound-import-directory", [](Pe& pe) { pe.SetDirectory(11, 8); }},
+    {"delay-import-directory", [](Pe& pe) { pe.SetDirectory(13, 32); }},
     // A time stamp of -1 in the descriptor: the imports are bound.
     {"bound-descriptor", [](Pe& pe) { pe.Set32(pe.FirstImport() + 4, 0xFFFFFFFFu); }},
     // The first name of the first DLL's lookup table becomes ordinal 1.
