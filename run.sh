@@ -65,7 +65,7 @@ fi
 
 tools/setup.sh
 if [ ! -f build/i686/CMakeCache.txt ]; then
-    cmake -S . -B build/i686 -DCMAKE_BUILD_TYPE=MinSizeRel \
+    cmake -S . -B build/i686 -DCMAKE_BUILD_TYPE=Release \
           -DCMAKE_TOOLCHAIN_FILE="$root/cmake/i686-w64-mingw32.cmake" >/dev/null
 fi
 cmake --build build/i686 -j "$(nproc)" --target lumbrel agpvm agpvm_handler >/dev/null

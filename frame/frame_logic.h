@@ -56,21 +56,29 @@ inline size_t ExtensionStart(const char* path)
     return found ? dot : length;
 }
 
+inline bool Refuse(char* out)
+{
+    out[0] = '\0';
+    return false;
+}
+
 // Copies path[begin, end) and then `suffix` into out; false (and out empty)
 // when that does not fit in outSize bytes with the terminator.
 inline bool CopyJoined(const char* path, size_t begin, size_t end, const char* suffix, char* out,
                        size_t outSize)
 {
-    size_t suffixLength = 0;
-    while (suffix[suffixLength] != '\0') ++suffixLength;
     if (outSize == 0) return false;
-    if (end - begin + suffixLength + 1 > outSize) {
-        out[0] = '\0';
-        return false;
-    }
+    // Each character is stored only below the last byte, which is kept for
+    // the terminator.
     size_t n = 0;
-    for (size_t i = begin; i < end; ++i) out[n++] = path[i];
-    for (size_t i = 0; i < suffixLength; ++i) out[n++] = suffix[i];
+    for (size_t i = begin; i < end; ++i) {
+        if (n == outSize - 1) return Refuse(out);
+        out[n++] = path[i];
+    }
+    for (size_t i = 0; suffix[i] != '\0'; ++i) {
+        if (n == outSize - 1) return Refuse(out);
+        out[n++] = suffix[i];
+    }
     out[n] = '\0';
     return true;
 }

@@ -1,12 +1,14 @@
 #!/bin/bash
-# Installs the Debian 12 packages that lumbrel's builds, tests and virtual
-# machine need. Does nothing when everything is there already; never prompts.
+# Installs the Debian 12 packages that lumbrel's builds, tests, virtual
+# machine and floppy image need. Does nothing when everything is there
+# already; never prompts.
 set -euo pipefail
 
 # Packages installed with their recommendations, then the rest without.
 WITH_RECOMMENDS=(cmake make g++ libgtest-dev clang libclang-rt-14-dev
                  g++-mingw-w64-i686 binutils-mingw-w64-i686 mingw-w64-i686-dev)
-WITHOUT_RECOMMENDS=(wine wine32:i386 wine64 xvfb xauth imagemagick pciutils)
+WITHOUT_RECOMMENDS=(wine wine32:i386 wine64 xvfb xauth imagemagick pciutils
+                    mtools zip unzip)
 
 SUDO=()
 if [ "$(id -u)" != 0 ]; then SUDO=(sudo -n); fi
