@@ -26,7 +26,7 @@ expected_counts() {
 if [ "${LUMBREL_REPORT_INNER:-}" != 1 ]; then
     "$root/tools/setup.sh"
     if [ ! -f "$build/CMakeCache.txt" ]; then
-        cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=MinSizeRel \
+        cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release \
               -DCMAKE_TOOLCHAIN_FILE="$root/cmake/i686-w64-mingw32.cmake" >/dev/null
     fi
     cmake --build "$build" -j "$(nproc)" --target lumbrel agpvm agpvm_handler portprobe >/dev/null
