@@ -1,12 +1,12 @@
 #include "lspci_lines.h"
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <sstream>
+
+#include "pci_dump.h"
 
 std::vector<std::string> AgpLinesOfLspci(const std::string& lspciOutput)
 {
@@ -47,24 +47,15 @@ std::vector<std::string> AgpLinesOfLspci(const std::string& lspciOutput)
 
 std::string DumpText(const std::vector<DumpFunction>& functions)
 {
-    std::string text;
-    char buffer[64];
-    for (const DumpFunction& f : functions) {
-        std::snprintf(buffer, sizeof buffer, "%02x:%02x.%d Host bridge: made by a test\n", f.bus,
-                      f.devFn >> 3, f.devFn & 7);
-        text += buffer;
-        for (unsigned row = 0; row < f.bytesGiven && row < 256; row += 16) {
-            std::snprintf(buffer, sizeof buffer, "%02x:", row);
-            text += buffer;
-            for (unsigned i = 0; i < 16; ++i) {
-                std::snprintf(buffer, sizeof buffer, " %02x", f.config[row + i]);
-                text += buffer;
-            }
-            text += "\n";
-        }
-        text += "\n";
+    std::vector<PciDumpFunction> dump(functions.size());
+    for (size_t i = 0; i < functions.size(); ++i) {
+        dump[i].bus = functions[i].bus;
+        dump[i].devFn = functions[i].devFn;
+        dump[i].description = "Host bridge: made by a test";
+        dump[i].bytesGiven = functions[i].bytesGiven;
+        std::memcpy(dump[i].config, functions[i].config, sizeof dump[i].config);
     }
-    return text;
+    return FormatPciDump(dump);
 }
 
 std::string WriteTempFile(const std::string& name, const std::string& text)
