@@ -76,10 +76,16 @@ void Runner::DismissMessageBox(HWND box)
 {
     PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
                  reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
+    // Gone, not only hidden: until the box is destroyed its owner may not
+    // have the activation and the focus back, and a key sent meanwhile
+    // would go to the dying box.
     const DWORD deadline = StepDeadline();
-    while (IsWindow(box) && IsWindowVisible(box)) {
+    while (IsWindow(box)) {
         if (ProgramEnded()) return;
-        if (!Before(deadline)) Fail("the message box did not close on OK");
+        if (!Before(deadline)) {
+            if (IsWindowVisible(box)) Fail("the message box did not close on OK");
+            return;  // hidden and on its way; the next step waits as it must
+        }
         Pump(10);
     }
 }
@@ -126,15 +132,23 @@ void Runner::Key(const std::string& name)
     else Fail("unknown key " + name);
     RequireRunning("a key press");
     HWND dialog = ActiveDialog();
-    GUITHREADINFO info;
-    std::memset(&info, 0, sizeof info);
-    info.cbSize = sizeof info;
-    HWND target = nullptr;
-    if (GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &info)) {
-        target = info.hwndFocus ? info.hwndFocus : info.hwndActive;
-    }
     // Keys go where a keyboard would send them: the focus, else the
-    // active window, else the dialog that takes input.
+    // active window, else the dialog that takes input. A focus outside
+    // that dialog is still on its way back from a window that has just
+    // closed; it gets a moment to arrive.
+    HWND target = nullptr;
+    const DWORD deadline = GetTickCount() + 1000;
+    for (;;) {
+        GUITHREADINFO info;
+        std::memset(&info, 0, sizeof info);
+        info.cbSize = sizeof info;
+        target = nullptr;
+        if (GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &info))
+            target = info.hwndFocus ? info.hwndFocus : info.hwndActive;
+        if (target && (target == dialog || IsChild(dialog, target))) break;
+        if (!Before(deadline)) break;
+        Pump(10);
+    }
     if (!target) target = dialog;
     const UINT scan = MapVirtualKeyA(vk, 0);
     PostMessageA(target, WM_KEYDOWN, vk, 1 | (scan << 16));
