@@ -48,4 +48,11 @@ private:
     int failed_ = 0;
 };
 
+// A path given on the Unix side names a file on Wine's Z: drive.
+inline std::string NativePath(std::string path)
+{
+    if (!path.empty() && path[0] == '/') path = "Z:" + path;
+    return path;
+}
+
 #endif

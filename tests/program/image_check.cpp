@@ -45,12 +45,6 @@ std::string Upper(std::string s)
     return s;
 }
 
-std::string NativePath(std::string path)
-{
-    if (!path.empty() && path[0] == '/') path = "Z:" + path;  // a Unix path under Wine
-    return path;
-}
-
 class Image {
 public:
     struct Section {

@@ -15,13 +15,9 @@
 #include <string>
 #include <vector>
 
-namespace {
+#include "check.h"
 
-std::string NativePath(std::string path)
-{
-    if (!path.empty() && path[0] == '/') path = "Z:" + path;  // a Unix path under Wine
-    return path;
-}
+namespace {
 
 // A PE image's bytes and where its headers are.
 struct Pe {

@@ -629,8 +629,7 @@ int main(int argc, char** argv)
         std::printf("usage: resource_check PATH-TO-EXE\n");
         return 2;
     }
-    std::string path = argv[1];
-    if (!path.empty() && path[0] == '/') path = "Z:" + path;  // a Unix path under Wine
+    const std::string path = NativePath(argv[1]);
     HMODULE module = LoadLibraryExA(path.c_str(), NULL, LOAD_LIBRARY_AS_DATAFILE);
     if (!checks.Check(module != NULL, "load " + path + " as a data file")) return checks.Finish();
 
