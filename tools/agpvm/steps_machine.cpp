@@ -64,25 +64,15 @@ void Runner::PrintWrites()
     if (!run_.vm || !run_.initialMachine) Fail("configuration writes are seen only in the VM");
     Sync();
     const VmShared& vm = *run_.vm;
-    const uint32_t end = vm.configWrites < kVmMaxConfigWrites ? vm.configWrites : kVmMaxConfigWrites;
+    const uint32_t end = KeptConfigWrites(vm);
     if (!replay_) replay_.reset(new PciMachine(*run_.initialMachine));
     if (writeCursor_ == end) PrintLine("  none");
     for (; replayed_ < end; ++replayed_) {
         const VmConfigWrite& w = vm.writes[replayed_];
-        if (replayed_ >= writeCursor_) {
-            const WriteCheck check = CheckConfigWrite(*replay_, w);
-            if (check.onAgpCommand) {
-                PrintLine("  %s", ConfigWriteWords(w).c_str());
-                PrintLine("      old %s", check.oldWords.c_str());
-                PrintLine("      new %s", check.newWords.c_str());
-            } else {
-                PrintLine("  %s: not an AGP command register: %s", ConfigWriteWords(w).c_str(),
-                          check.problem.c_str());
-            }
-        }
-        uint32_t bus, devFn, reg;
-        if (DecodeConfigAddress(w.address, bus, devFn, reg))
-            PciMachineWriteConfig(*replay_, bus, devFn, reg, w.newValue);
+        if (replayed_ >= writeCursor_)
+            for (const std::string& line : ConfigWriteLines(w, CheckConfigWrite(*replay_, w)))
+                PrintLine("  %s", line.c_str());
+        ApplyConfigWrite(*replay_, w);
     }
     writeCursor_ = vm.configWrites;
 }
@@ -93,8 +83,8 @@ void Runner::PrintLink(const std::string& when)
 {
     if (!run_.vm) Fail("the AGP link is judged only in the VM");
     Sync();
-    std::unique_ptr<PciMachine> now(new PciMachine(run_.vm->machine));
-    std::unique_ptr<LinkJudgement> judgement(new LinkJudgement(JudgeLink(*now)));
+    // JudgeLink works on a copy of its own: the program is idle after Sync.
+    std::unique_ptr<LinkJudgement> judgement(new LinkJudgement(JudgeLink(run_.vm->machine)));
     for (const std::string& line : LinkLines(when, *judgement, lastLink_.get()))
         PrintLine("%s", line.c_str());
     lastLink_ = std::move(judgement);

@@ -23,13 +23,33 @@ std::vector<std::string> MachineAgpLines(const PciMachine& machine)
 
 std::string ConfigWriteWords(const VmConfigWrite& write)
 {
-    char text[96];
-    std::snprintf(text, sizeof text, "configuration write %s reg %02lx: %08lx -> %08lx",
-                  ConfigLocation(write.address).c_str(),
-                  static_cast<unsigned long>(write.address & 0xFC),
-                  static_cast<unsigned long>(write.oldValue),
-                  static_cast<unsigned long>(write.newValue));
+    char text[128];
+    if (!(write.address & 0x80000000u))
+        std::snprintf(text, sizeof text,
+                      "configuration write with the enable bit clear (latch %08lx): %08lx dropped",
+                      static_cast<unsigned long>(write.address),
+                      static_cast<unsigned long>(write.newValue));
+    else
+        std::snprintf(text, sizeof text, "configuration write %s reg %02lx: %08lx -> %08lx",
+                      ConfigLocation(write.address).c_str(),
+                      static_cast<unsigned long>(write.address & 0xFC),
+                      static_cast<unsigned long>(write.oldValue),
+                      static_cast<unsigned long>(write.newValue));
     return text;
+}
+
+std::vector<std::string> ConfigWriteLines(const VmConfigWrite& write, const WriteCheck& check)
+{
+    if (!check.onAgpCommand)
+        return {ConfigWriteWords(write) + ": not an AGP command register: " + check.problem};
+    return {ConfigWriteWords(write), "    old " + check.oldWords, "    new " + check.newWords};
+}
+
+void ApplyConfigWrite(PciMachine& machine, const VmConfigWrite& write)
+{
+    uint32_t bus, devFn, reg;
+    if (DecodeConfigAddress(write.address, bus, devFn, reg))
+        PciMachineWriteConfig(machine, bus, devFn, reg, write.newValue);
 }
 
 WriteCheck CheckConfigWrite(const PciMachine& before, const VmConfigWrite& write)
@@ -37,7 +57,7 @@ WriteCheck CheckConfigWrite(const PciMachine& before, const VmConfigWrite& write
     WriteCheck check;
     uint32_t bus, devFn, reg;
     if (!DecodeConfigAddress(write.address, bus, devFn, reg)) {
-        check.problem = "the address latch has its enable bit clear: the write reaches no register";
+        check.problem = "the write reaches no register";
         return check;
     }
     const int slot = before.slotOf[bus << 8 | devFn];

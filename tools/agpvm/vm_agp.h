@@ -24,8 +24,25 @@ struct WriteCheck {
 // Checks a write against the machine as it was just before it.
 WriteCheck CheckConfigWrite(const PciMachine& before, const VmConfigWrite& write);
 
-// "configuration write 01:00.0 reg 4c: 1f000101 -> 1f000302"
+// "configuration write 01:00.0 reg 4c: 1f000101 -> 1f000302", or, with
+// the latch's enable bit clear, "configuration write with the enable bit
+// clear (latch 00000000): 12345678 dropped".
 std::string ConfigWriteWords(const VmConfigWrite& write);
+
+// A checked write in words: ConfigWriteWords, then "    old Command: ..."
+// and "    new Command: ..."; a write that misses the AGP command registers
+// is one line, "...: not an AGP command register: why".
+std::vector<std::string> ConfigWriteLines(const VmConfigWrite& write, const WriteCheck& check);
+
+// The write applied to the machine as mechanism #1 applies it (nothing
+// with the enable bit clear), to replay a run's writes.
+void ApplyConfigWrite(PciMachine& machine, const VmConfigWrite& write);
+
+// How many of the run's writes agpvm kept.
+inline uint32_t KeptConfigWrites(const VmShared& vm)
+{
+    return vm.configWrites < kVmMaxConfigWrites ? vm.configWrites : kVmMaxConfigWrites;
+}
 
 // The link as lumbrel's start-up finds it on a machine.
 struct LinkJudgement {

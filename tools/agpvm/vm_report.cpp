@@ -92,29 +92,18 @@ bool ReportConfigWrites(const VmShared& vm, const PciMachine& initial, bool prin
             Say("%s", line.c_str());
     }
     bool bad = false;
-    const uint32_t kept = vm.configWrites < kVmMaxConfigWrites ? vm.configWrites : kVmMaxConfigWrites;
+    const uint32_t kept = KeptConfigWrites(vm);
     for (uint32_t i = 0; i < kept; ++i) {
         const VmConfigWrite& w = vm.writes[i];
         const WriteCheck check = CheckConfigWrite(*machine, w);
-        if (check.onAgpCommand) {
-            if (print) {
-                Say("%s", ConfigWriteWords(w).c_str());
-                Say("    old %s", check.oldWords.c_str());
-                Say("    new %s", check.newWords.c_str());
-            }
-        } else {
+        const std::vector<std::string> lines = ConfigWriteLines(w, check);
+        if (!check.onAgpCommand) {
             bad = true;
-            if (w.address & 0x80000000u)
-                Say("FAIL: %s: not an AGP command register: %s", ConfigWriteWords(w).c_str(),
-                    check.problem.c_str());
-            else
-                Say("FAIL: configuration write with the enable bit clear (latch %08lx): %08lx "
-                    "dropped: it reaches no AGP command register",
-                    static_cast<unsigned long>(w.address), static_cast<unsigned long>(w.newValue));
+            Say("FAIL: %s", lines[0].c_str());
+        } else if (print) {
+            for (const std::string& line : lines) Say("%s", line.c_str());
         }
-        uint32_t bus, devFn, reg;
-        if (DecodeConfigAddress(w.address, bus, devFn, reg))
-            PciMachineWriteConfig(*machine, bus, devFn, reg, w.newValue);
+        ApplyConfigWrite(*machine, w);
         // Writes with no configuration read between them are one Set Mode.
         const bool groupEnds = i + 1 == kept || vm.writes[i + 1].readsBefore != w.readsBefore;
         if (print && groupEnds) {
